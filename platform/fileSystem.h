@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/dateTime.h"
+
+namespace platform {
+
+// Windows file attributes with the platform's values. Over a Wine prefix: read-only is a file without any
+// write permission bit; hidden and system come from the user.DOSATTRIB extended attribute, and a name that
+// starts with a dot is hidden; a link is reported as a reparse point (with the directory bit when it points
+// to a folder); archive is set for every file.
+inline constexpr uint32_t FILE_ATTRIBUTE_READONLY = 0x1;
+inline constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x2;
+inline constexpr uint32_t FILE_ATTRIBUTE_SYSTEM = 0x4;
+inline constexpr uint32_t FILE_ATTRIBUTE_VOLUME_LABEL = 0x8;
+inline constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
+inline constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr uint32_t FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+inline constexpr uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+
+// All functions take full Windows paths (see winePath.h) and report failure by their result.
+uint32_t GetFileAttributes(const std::string& path);
+// Sets read-only, hidden and system as given (other bits are ignored); 0 or FILE_ATTRIBUTE_NORMAL clears them.
+bool SetFileAttributes(const std::string& path, uint32_t attributes);
+// True for a file (or a link to one); a folder is not a file.
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+
+// Deletes a file, or a link of any kind as a link (its target is never touched).
+bool DeleteFile(const std::string& path);
+// Removes an empty folder, or a link to a folder as a link; never a folder that holds anything.
+bool RemoveDirectory(const std::string& path);
+bool CreateDirectory(const std::string& path);
+// Copies the bytes of From to To (replacing To unless FailIfExists).
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+bool MoveFile(const std::string& from, const std::string& to);
+
+// One entry of a directory search.
+struct TFindData {
+    std::string Name;
+    uint32_t Attributes = 0;
+    uint64_t Size = 0;
+    TFileTime CreationTime = 0;
+    TFileTime LastAccessTime = 0;
+    TFileTime LastWriteTime = 0;
+};
+// FindFirstFile/FindNextFile in one: the entries of the folder of Pattern whose names match its last
+// component with Windows wildcards (* and ?, "*.*" matching every name, case ignored), in the order in which
+// the file system lists them, "." and ".." first for a folder that is not a drive root. Empty when the folder
+// does not exist or cannot be read.
+std::vector<TFindData> FindFiles(const std::string& pattern);
+
+struct TFileTimes {
+    TFileTime Creation = 0;
+    TFileTime LastAccess = 0;
+    TFileTime LastWrite = 0;
+};
+// The times of a file or folder (UTC). Creation is the birth time where the file system keeps one, else the
+// last status change.
+bool GetFileTimes(const std::string& path, TFileTimes& times);
+
+// Whether a file can be opened for reading now (it exists, is no folder, and reading is permitted).
+bool CanOpenForReading(const std::string& path);
+// The whole content of a file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& content);
+// Creates or truncates Path and writes Content; false when it cannot be created or written.
+bool WriteWholeFile(const std::string& path, const std::string& content);
+
+} // namespace platform

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/stringList.h"
+
+namespace platform {
+
+// Registry roots and access rights with the platform's values.
+using HKEY = uint32_t;
+inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000;
+inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001;
+inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002;
+inline constexpr HKEY HKEY_USERS = 0x80000003;
+inline constexpr HKEY HKEY_CURRENT_CONFIG = 0x80000005;
+
+inline constexpr uint32_t KEY_READ = 0x20019;
+inline constexpr uint32_t KEY_WRITE = 0x20006;
+inline constexpr uint32_t KEY_ALL_ACCESS = 0xF003F;
+
+// Value types with the platform's numbers.
+inline constexpr uint32_t REG_NONE = 0;
+inline constexpr uint32_t REG_SZ = 1;
+inline constexpr uint32_t REG_EXPAND_SZ = 2;
+inline constexpr uint32_t REG_BINARY = 3;
+inline constexpr uint32_t REG_DWORD = 4;
+inline constexpr uint32_t REG_LINK = 6;
+inline constexpr uint32_t REG_MULTI_SZ = 7;
+inline constexpr uint32_t REG_QWORD = 11;
+
+// The accessor's error: "Invalid data type for '%s'" and "Failed to set data for '%s'".
+class ERegistryException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TRegistrySession;
+
+// The class library's registry accessor over the machine's registry. It holds a root key, at most one open
+// key and the access of that open key. Key paths that begin with a backslash are taken from the root; other
+// paths from the open key when there is one, else from the root. Names of keys and values are matched
+// without regard to case; enumeration follows the registry's own order.
+class TRegistry {
+public:
+    // Root HKEY_CURRENT_USER with the given access (full access by default).
+    explicit TRegistry(uint32_t access = KEY_ALL_ACCESS);
+    ~TRegistry();
+    TRegistry(const TRegistry&) = delete;
+    TRegistry& operator=(const TRegistry&) = delete;
+
+    HKEY RootKey() const { return FRootKey; }
+    // Closes the open key and sets the root.
+    void SetRootKey(HKEY root);
+    uint32_t Access() const { return FAccess; }
+    void SetAccess(uint32_t access) { FAccess = access; }
+
+    // Opens Key with the current access (read and write unless Access says otherwise), creating it (and the
+    // keys above it) when CanCreate. False when it does not exist (and is not to be created), or when write
+    // access is asked and its registry file cannot be written (no prefix, a read-only file, a file that did not
+    // parse completely). The previous open key is closed first.
+    bool OpenKey(const std::string& key, bool canCreate);
+    // Opens Key for reading only; sets Access to KEY_READ.
+    bool OpenKeyReadOnly(const std::string& key);
+    void CloseKey();
+    bool HasCurrentKey() const;
+    // The path of the open key below the root, without a leading backslash.
+    const std::string& CurrentPath() const { return FCurrentPath; }
+
+    // Whether Key exists (tested read-only, opening nothing that stays open).
+    bool KeyExists(const std::string& key);
+    // Value existence and reading on the open key; false/empty without one.
+    bool ValueExists(const std::string& name);
+    // The data type of a value, or -1 when it does not exist.
+    int GetDataType(const std::string& name);
+    void GetKeyNames(TStringList& names);
+    void GetValueNames(TStringList& names);
+
+    // The text of a REG_SZ or REG_EXPAND_SZ value (not expanded). A missing value, or a value without data,
+    // reads as empty text; a value of another type throws "Invalid data type for '<name>'".
+    std::string ReadString(const std::string& name);
+    // Writes a REG_SZ value on the open key; throws "Failed to set data for '<name>'" when no key is open
+    // for writing or the write is refused (a wineserver runs for the prefix, the file cannot be saved).
+    void WriteString(const std::string& name, const std::string& value);
+
+    // Deletes Key with all its subkeys and values; a link key is deleted as a link, its target untouched.
+    // False when it does not exist or cannot be deleted.
+    bool DeleteKey(const std::string& key);
+    // Deletes a value of the open key; "" names the default value.
+    bool DeleteValue(const std::string& name);
+
+private:
+    HKEY FRootKey = HKEY_CURRENT_USER;
+    uint32_t FAccess = KEY_ALL_ACCESS;
+    std::string FCurrentPath;
+    std::unique_ptr<TRegistrySession> FSession;
+};
+
+} // namespace platform

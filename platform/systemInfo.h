@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+// The logged-on user's name as Wine takes it: $USER, else the login name of the process's user.
+std::string GetUserName();
+// The Windows directory, "C:\windows", and the System directory, "C:\windows\system32", of the prefix.
+std::string GetWindowsDirectory();
+std::string GetSystemDirectory();
+
+// The running program's own file as a Windows path (for example Z:\opt\korvane\KV.exe). Tests replace the
+// file through the seam below so that a program folder of their own stands beside "the program".
+std::string GetModuleFileName();
+// Sets the program file (a Linux path) that GetModuleFileName reports; an empty path restores the real one.
+void SetModuleFileNameForTesting(const std::filesystem::path& programFile);
+// The Linux path of the running program's own file (or of the file set for testing).
+std::filesystem::path ModuleFilePath();
+
+} // namespace platform

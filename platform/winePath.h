@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// Where the machine's Windows lives: $WINEPREFIX when set, else ~/.wine. Read anew on every call, so a change
+// of the environment (as tests make) takes effect at once. The folder need not exist: a missing prefix is an
+// empty machine with no registry and no C: drive.
+std::filesystem::path PrefixFolder();
+
+// The Linux folder that a drive letter names: the prefix's dosdevices/<letter>: link, followed; Z: is "/"
+// when the prefix has no z: link. Empty when the drive does not exist.
+std::filesystem::path DriveFolder(char letter);
+
+// Resolves a full Windows path ("C:\Program Files\Foo", '/' also separates) to a Linux path. Each component
+// is looked up without regard to case (the exact name first, else the first case-insensitive match in the
+// folder's order); a component that does not exist is kept as given, so that the result names what a
+// creation would make. "." and ".." are resolved lexically and never climb above the drive root. Links met
+// on the way are not followed here: the result may end in a link. Nullopt for a path without a drive
+// letter or with a drive that does not exist.
+std::optional<std::filesystem::path> ResolvePath(const std::string& windowsPath);
+
+// The resolved path with every link followed (the real location on Linux), when the path exists.
+std::optional<std::filesystem::path> RealLocation(const std::string& windowsPath);
+
+// The Windows path of a Linux path: under the drive whose folder holds it most closely (C: before Z:),
+// with backslashes. A relative path is taken from the current directory.
+std::string ToWindowsPath(const std::filesystem::path& linuxPath);
+
+// The home folder of the user ($HOME, else the password entry's), for the safety checks.
+std::filesystem::path HomeFolder();
+
+} // namespace platform
