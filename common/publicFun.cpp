@@ -1,10 +1,10 @@
 #include "common/publicFun.h"
 
-#include <array>
-
 #include "platform/dateTime.h"
 #include "platform/fileSystem.h"
 #include "platform/sysUtils.h"
+
+#include <array>
 
 namespace {
 
@@ -81,6 +81,10 @@ std::string HexToStr(const std::string& hex) {
     return s;
 }
 
-std::string EncodeSettingText(const std::string& s) { return StrToHex(XorScramble(s)); }
+std::string EncodeSettingText(const std::string& s) {
+    return StrToHex(XorScramble(s));
+}
 
-std::string DecodeSettingText(const std::string& s) { return XorScramble(HexToStr(s)); }
+std::string DecodeSettingText(const std::string& s) {
+    return XorScramble(HexToStr(s));
+}

@@ -1,10 +1,9 @@
 #include "platform/dateTime.h"
 
-#include <langinfo.h>
-
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <langinfo.h>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -17,7 +16,9 @@ std::mutex gSeamMutex;
 TClockFunction gClock;
 TSleepFunction gSleep;
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -35,7 +36,9 @@ TDateTime MachineNow() {
                           local.tm_sec, static_cast<int>(millis));
 }
 
-std::string TwoDigits(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
+std::string TwoDigits(int value) {
+    return (value < 10 ? "0" : "") + std::to_string(value);
+}
 
 } // namespace
 
@@ -48,7 +51,9 @@ TDateTime Now() {
     return clock ? clock() : MachineNow();
 }
 
-TDateTime Date() { return std::floor(Now()); }
+TDateTime Date() {
+    return std::floor(Now());
+}
 
 void SetClockForTesting(TClockFunction clock) {
     std::lock_guard lock(gSeamMutex);
@@ -188,9 +193,13 @@ std::string FormatDateTime(const std::string& pattern, TDateTime value) {
     return out;
 }
 
-long long DateTimeToUnix(TDateTime value) { return std::llround((value - UnixDateDelta) * 86400.0); }
+long long DateTimeToUnix(TDateTime value) {
+    return std::llround((value - UnixDateDelta) * 86400.0);
+}
 
-TDateTime UnixToDateTime(long long seconds) { return static_cast<double>(seconds) / 86400.0 + UnixDateDelta; }
+TDateTime UnixToDateTime(long long seconds) {
+    return static_cast<double>(seconds) / 86400.0 + UnixDateDelta;
+}
 
 TFileTime UnixTimeToFileTime(long long seconds, long nanoseconds) {
     constexpr long long epochDifference = 11644473600LL; // seconds from 1601-01-01 to 1970-01-01

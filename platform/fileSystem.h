@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/dateTime.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "platform/dateTime.h"
 
 namespace platform {
 
@@ -24,7 +24,8 @@ inline constexpr uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 
 // All functions take full Windows paths (see winePath.h) and report failure by their result.
 uint32_t GetFileAttributes(const std::string& path);
-// Sets read-only, hidden and system as given (other bits are ignored); 0 or FILE_ATTRIBUTE_NORMAL clears them.
+// Sets read-only, hidden and system as given (other bits are ignored); 0 or FILE_ATTRIBUTE_NORMAL clears
+// them.
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
 // True for a file (or a link to one); a folder is not a file.
 bool FileExists(const std::string& path);

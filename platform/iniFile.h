@@ -17,7 +17,8 @@ public:
     explicit TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
 
     const std::string& FileName() const { return FFileName; }
-    std::string ReadString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const;
     // Decimal, or hexadecimal with a 0x or $ prefix; anything else gives Default.
     int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
     bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) const;

@@ -24,7 +24,8 @@ inline constexpr int IDNO = 7;
 // the text goes to standard error and the answer is OK (or No for a Yes/No box).
 int MessageBox(const std::string& text, const std::string& caption, uint32_t flags);
 
-using TMessageBoxHandler = std::function<int(const std::string& text, const std::string& caption, uint32_t flags)>;
+using TMessageBoxHandler =
+    std::function<int(const std::string& text, const std::string& caption, uint32_t flags)>;
 // Installs Handler and returns the one it replaces; an empty handler restores the default.
 TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler);
 

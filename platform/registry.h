@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/stringList.h"
+
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
-
-#include "platform/stringList.h"
 
 namespace platform {
 
@@ -59,8 +59,8 @@ public:
 
     // Opens Key with the current access (read and write unless Access says otherwise), creating it (and the
     // keys above it) when CanCreate. False when it does not exist (and is not to be created), or when write
-    // access is asked and its registry file cannot be written (no prefix, a read-only file, a file that did not
-    // parse completely). The previous open key is closed first.
+    // access is asked and its registry file cannot be written (no prefix, a read-only file, a file that did
+    // not parse completely). The previous open key is closed first.
     bool OpenKey(const std::string& key, bool canCreate);
     // Opens Key for reading only; sets Access to KEY_READ.
     bool OpenKeyReadOnly(const std::string& key);

@@ -1,8 +1,8 @@
 #include "platform/stringList.h"
 
-#include <algorithm>
-
 #include "platform/sysUtils.h"
+
+#include <algorithm>
 
 namespace platform {
 

@@ -7,10 +7,18 @@
 namespace platform {
 
 namespace {
-bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-bool IsPathDelimiter(char c) { return c == '\\' || c == ':'; }
+bool IsTrimmed(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+bool IsPathDelimiter(char c) {
+    return c == '\\' || c == ':';
+}
 } // namespace
 
 std::string TrimLeft(const std::string& s) {
@@ -27,7 +35,9 @@ std::string TrimRight(const std::string& s) {
     return s.substr(0, last);
 }
 
-std::string Trim(const std::string& s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(const std::string& s) {
+    return TrimLeft(TrimRight(s));
+}
 
 std::string LowerCase(const std::string& s) {
     std::string result = s;
@@ -56,13 +66,17 @@ int CompareText(const std::string& a, const std::string& b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-bool SameText(const std::string& a, const std::string& b) { return a.size() == b.size() && CompareText(a, b) == 0; }
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && CompareText(a, b) == 0;
+}
 
 size_t FindText(const std::string& haystack, const std::string& needle) {
     return LowerCase(haystack).find(LowerCase(needle));
 }
 
-std::string IntToStr(long long value) { return std::to_string(value); }
+std::string IntToStr(long long value) {
+    return std::to_string(value);
+}
 
 std::string IntToHex(unsigned long long value, int digits) {
     static const char hex[] = "0123456789ABCDEF";
@@ -94,7 +108,9 @@ bool TryStrToInt(const std::string& s, int& value) {
     unsigned long long magnitude = 0;
     for (; pos < s.size(); ++pos) {
         char c = AsciiLower(s[pos]);
-        int digit = (c >= '0' && c <= '9') ? c - '0' : (base == 16 && c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+        int digit = (c >= '0' && c <= '9')                 ? c - '0'
+                    : (base == 16 && c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                                           : -1;
         if (digit < 0)
             return false;
         magnitude = magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
@@ -102,7 +118,8 @@ bool TryStrToInt(const std::string& s, int& value) {
             return false;
     }
     if (base == 10) {
-        long long signedValue = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+        long long signedValue =
+            negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
         if (signedValue < INT_MIN || signedValue > INT_MAX)
             return false;
         value = static_cast<int>(signedValue);
@@ -126,7 +143,9 @@ std::string ExtractFilePath(const std::string& path) {
     return path.substr(0, i);
 }
 
-std::string ExtractFileName(const std::string& path) { return path.substr(ExtractFilePath(path).size()); }
+std::string ExtractFileName(const std::string& path) {
+    return path.substr(ExtractFilePath(path).size());
+}
 
 std::string ExtractFileExt(const std::string& path) {
     std::string name = ExtractFileName(path);

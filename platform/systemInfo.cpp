@@ -1,12 +1,11 @@
 #include "platform/systemInfo.h"
 
-#include <pwd.h>
-#include <unistd.h>
+#include "platform/winePath.h"
 
 #include <cstdlib>
 #include <mutex>
-
-#include "platform/winePath.h"
+#include <pwd.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -23,9 +22,13 @@ std::string GetUserName() {
     return {};
 }
 
-std::string GetWindowsDirectory() { return "C:\\windows"; }
+std::string GetWindowsDirectory() {
+    return "C:\\windows";
+}
 
-std::string GetSystemDirectory() { return "C:\\windows\\system32"; }
+std::string GetSystemDirectory() {
+    return "C:\\windows\\system32";
+}
 
 std::filesystem::path ModuleFilePath() {
     {
@@ -37,7 +40,9 @@ std::filesystem::path ModuleFilePath() {
     return std::filesystem::read_symlink("/proc/self/exe", error);
 }
 
-std::string GetModuleFileName() { return ToWindowsPath(ModuleFilePath()); }
+std::string GetModuleFileName() {
+    return ToWindowsPath(ModuleFilePath());
+}
 
 void SetModuleFileNameForTesting(const std::filesystem::path& programFile) {
     std::lock_guard lock(gModuleMutex);

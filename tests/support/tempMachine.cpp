@@ -1,18 +1,17 @@
 #include "support/tempMachine.h"
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/xattr.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <stdexcept>
-
 #include "platform/systemInfo.h"
 #include "platform/winePath.h"
 #include "testData.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <linux/fs.h>
+#include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -22,7 +21,8 @@ const char* const SavedNames[] = {"WINEPREFIX", "HOME", "TMPDIR", "XDG_RUNTIME_D
 
 fs::path MakeTempRoot() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/korvane-test-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/korvane-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot create a temporary folder");
     return fs::path(pattern);
@@ -30,7 +30,8 @@ fs::path MakeTempRoot() {
 
 void ClearImmutableTree(const fs::path& root) {
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
+    for (auto it =
+             fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
          it != fs::recursive_directory_iterator(); it.increment(error)) {
         if (error)
             break;
@@ -66,9 +67,10 @@ TTempMachine::TTempMachine() : FRoot(MakeTempRoot()) {
     fs::create_directories(Prefix() / "dosdevices");
     fs::create_symlink("../drive_c", Prefix() / "dosdevices" / "c:");
     fs::create_symlink("/", Prefix() / "dosdevices" / "z:");
-    for (const char* folder : {"Program Files", "Program Files (x86)", "Program Files/Common Files", "ProgramData",
-                               "windows/system32", "users/Public/Desktop", "users/tester/Desktop",
-                               "users/tester/AppData/Roaming", "users/tester/AppData/Local", "users/tester/Temp"})
+    for (const char* folder :
+         {"Program Files", "Program Files (x86)", "Program Files/Common Files", "ProgramData",
+          "windows/system32", "users/Public/Desktop", "users/tester/Desktop", "users/tester/AppData/Roaming",
+          "users/tester/AppData/Local", "users/tester/Temp"})
         fs::create_directories(DriveC() / folder);
     fs::create_directories(Home());
     fs::create_directories(ProgramFolder());
@@ -133,7 +135,9 @@ void TTempMachine::WriteFile(const std::string& windowsPath, const std::string& 
     WriteHostFile(HostPath(windowsPath), content);
 }
 
-void TTempMachine::MakeFolder(const std::string& windowsPath) const { fs::create_directories(HostPath(windowsPath)); }
+void TTempMachine::MakeFolder(const std::string& windowsPath) const {
+    fs::create_directories(HostPath(windowsPath));
+}
 
 void TTempMachine::MakeLink(const std::string& windowsPath, const fs::path& target) const {
     fs::path link = HostPath(windowsPath);
@@ -172,6 +176,7 @@ void TTempMachine::UseFixtureRegistry(const std::string& fixtureName) const {
     fs::path source = fs::path(KORVANE_TEST_DATA_DIR) / "wine-prefix" / fixtureName;
     for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
         fs::copy_file(source / name, Prefix() / name, fs::copy_options::overwrite_existing);
-        fs::permissions(Prefix() / name, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+        fs::permissions(Prefix() / name, fs::perms::owner_read | fs::perms::owner_write,
+                        fs::perm_options::add);
     }
 }
