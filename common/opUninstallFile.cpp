@@ -1,0 +1,608 @@
+#include "common/opUninstallFile.h"
+
+#include "platform/dateTime.h"
+#include "platform/fileSystem.h"
+#include "platform/registry.h"
+#include "platform/systemInfo.h"
+#include "platform/sysUtils.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int64_t DataIndexStart = sizeof(TDataHeader);
+constexpr int64_t SoftRecordStart = sizeof(TSoftDataHeader);
+constexpr int64_t NoRecord = -1;
+
+struct TPlaceholder {
+    const char* Key;
+    const char* Value;
+};
+
+// Applied in this order; the values are fixed folder names, never looked up on the machine.
+constexpr TPlaceholder PathPlaceholders[] = {
+    {"{das}", "\\Documents and Settings"},
+    {"{ls}", "\\Local Settings"},
+    {"{md}", "\\My Documents"},
+    {"{ad}", "\\Application Data"},
+    {"{is}", "\\Internet Settings"},
+    {"{usf}", "\\User Shell Folders"},
+    {"{sf}", "\\Shell Folder"},
+    {"{sf2}", "\\ShellFolder"},
+    {"{pf}", "\\Program Files"},
+    {"{cf}", "\\Common Files"},
+    {"{cm}", "\\Config.Msi"},
+    {"{s32}", "\\system32"},
+    {"{s}", "\\system"},
+    {"{c}", "\\config"},
+    {"{i}", "\\Installer"},
+    {"{as}", "\\All Users"},
+    {"{a}", "\\Administrator"},
+    {"{df}", "\\Default User"},
+    {"{lse}", "\\LocalService"},
+    {"{nse}", "\\NetworkService"},
+    {"{sw}", "\\Software"},
+    {"{ms}", "\\Microsoft"},
+    {"{win}", "\\Windows"},
+    {"{cv}", "\\CurrentVersion"},
+};
+
+template <typename TRecord> bool ReadRecord(const std::string& stream, int64_t offset, TRecord& record) {
+    if (offset < 0 || offset > static_cast<int64_t>(stream.size()) ||
+        static_cast<int64_t>(stream.size()) - offset < static_cast<int64_t>(sizeof(TRecord))) {
+        record = TRecord{};
+        return false;
+    }
+    std::memcpy(&record, stream.data() + offset, sizeof(TRecord));
+    return true;
+}
+
+// How many records of Size bytes, of the Wanted ones from Offset on, lie wholly inside a stream of Length.
+int64_t PresentRecords(int64_t length, int64_t offset, int64_t wanted, int64_t size) {
+    if (wanted <= 0 || offset < 0 || offset > length)
+        return 0;
+    return std::min(wanted, (length - offset) / size);
+}
+
+int32_t StampOf(platform::TDateTime moment) {
+    return static_cast<int32_t>(std::llround((moment - platform::UnixDateDelta) * 86400.0));
+}
+
+std::string VersionText(int32_t stamp, uint16_t format) {
+    if (format == 1)
+        return std::to_string(stamp);
+    return platform::FormatDateTime("yyyy.MMdd.hhnnss", stamp / 86400.0 + platform::UnixDateDelta);
+}
+
+// Finds, among many names, the one with the lowest number that occurs in a text, in one pass over the text
+// (Aho-Corasick): each state keeps the lowest number of the names that end there or at its suffix states.
+class TNameMatcher {
+public:
+    void Add(const std::string& name, int64_t number) {
+        int32_t state = 0;
+        for (char c : name) {
+            int32_t next = Child(state, static_cast<unsigned char>(c));
+            if (next < 0) {
+                next = static_cast<int32_t>(FChildren.size());
+                FChildren[static_cast<size_t>(state)].emplace_back(static_cast<unsigned char>(c), next);
+                FChildren.emplace_back();
+                FLowest.push_back(NoMatch);
+            }
+            state = next;
+        }
+        auto& lowest = FLowest[static_cast<size_t>(state)];
+        lowest = std::min(lowest, number);
+    }
+
+    void Finish() {
+        FFail.assign(FChildren.size(), 0);
+        std::vector<int32_t> queue;
+        queue.reserve(FChildren.size());
+        queue.push_back(0);
+        for (size_t head = 0; head < queue.size(); ++head) {
+            int32_t state = queue[head];
+            for (auto [c, child] : FChildren[static_cast<size_t>(state)]) {
+                int32_t fail = 0;
+                if (state != 0) {
+                    fail = FFail[static_cast<size_t>(state)];
+                    while (fail != 0 && Child(fail, c) < 0)
+                        fail = FFail[static_cast<size_t>(fail)];
+                    int32_t next = Child(fail, c);
+                    fail = next >= 0 ? next : 0;
+                }
+                FFail[static_cast<size_t>(child)] = fail;
+                auto& lowest = FLowest[static_cast<size_t>(child)];
+                lowest = std::min(lowest, FLowest[static_cast<size_t>(fail)]);
+                queue.push_back(child);
+            }
+        }
+    }
+
+    // The lowest number of a name that occurs in Text, or -1.
+    int64_t FirstIn(const std::string& text) const {
+        int64_t best = NoMatch;
+        int32_t state = 0;
+        for (char ch : text) {
+            auto c = static_cast<unsigned char>(ch);
+            int32_t next = Child(state, c);
+            while (next < 0 && state != 0) {
+                state = FFail[static_cast<size_t>(state)];
+                next = Child(state, c);
+            }
+            state = next >= 0 ? next : 0;
+            best = std::min(best, FLowest[static_cast<size_t>(state)]);
+        }
+        return best == NoMatch ? NoRecord : best;
+    }
+
+private:
+    static constexpr int64_t NoMatch = std::numeric_limits<int64_t>::max();
+
+    int32_t Child(int32_t state, unsigned char c) const {
+        for (auto [label, child] : FChildren[static_cast<size_t>(state)])
+            if (label == c)
+                return child;
+        return -1;
+    }
+
+    std::vector<std::vector<std::pair<unsigned char, int32_t>>> FChildren{1};
+    std::vector<int64_t> FLowest{NoMatch};
+    std::vector<int32_t> FFail;
+};
+
+using TFirstRecordMap = std::unordered_map<std::string, int64_t>;
+
+// The registry root that an expanded path's head names exactly, else HKEY_CURRENT_CONFIG.
+platform::HKEY RootOfHead(const std::string& head) {
+    if (head == "HKEY_LOCAL_MACHINE")
+        return platform::HKEY_LOCAL_MACHINE;
+    if (head == "HKEY_CURRENT_USER")
+        return platform::HKEY_CURRENT_USER;
+    if (head == "HKEY_CLASSES_ROOT")
+        return platform::HKEY_CLASSES_ROOT;
+    if (head == "HKEY_USERS")
+        return platform::HKEY_USERS;
+    return platform::HKEY_CURRENT_CONFIG;
+}
+
+std::string RootNameOfAbbreviation(const std::string& head) {
+    if (head == "HKLM")
+        return "HKEY_LOCAL_MACHINE";
+    if (head == "HKCU")
+        return "HKEY_CURRENT_USER";
+    if (head == "HKCR")
+        return "HKEY_CLASSES_ROOT";
+    if (head == "HKU")
+        return "HKEY_USERS";
+    return "HKEY_CURRENT_CONFIG";
+}
+
+} // namespace
+
+// The per-object tables behind the lookups, each built on first use from the loaded bytes (which never
+// change while the object lives), so that every answer is still the first record in file order.
+struct TUFileOp::TLookupTables {
+    bool HaveSoftIds = false;
+    TFirstRecordMap SoftByFoldedId; // trimmed lower-case ID -> first software record
+    TFirstRecordMap SoftByExactId;  // trimmed ID -> first software record
+    bool HaveSoftNames = false;
+    TFirstRecordMap SoftByFoldedName; // trimmed lower-case name -> first software record
+    bool HaveMatcher = false;
+    TNameMatcher Matcher; // trimmed lower-case names, numbered by record
+    bool HaveIndexIds = false;
+    TFirstRecordMap IndexByFoldedId; // trimmed lower-case ID -> first index record
+};
+
+std::string SoftCategoryText(int32_t category) {
+    static const char* const Texts[] = {"Networking Software",  "System Tools",         "Audio and video",
+                                        "Graphic Tools",        "Application Software", "Profession",
+                                        "Educational Software", "Security Tools",       "Games",
+                                        "Other Tools"};
+    if (category < 1 || category > 10)
+        return {};
+    return Texts[category - 1];
+}
+
+TUFileOp::TUFileOp(const std::string& DataFile, const std::string& SoftFile) {
+    const std::string programFolder = platform::ExtractFilePath(platform::GetModuleFileName());
+
+    FDataFile = platform::Trim(DataFile);
+    if (FDataFile.empty())
+        FDataFile = programFolder + "KV.dat";
+    if (!platform::FileExists(FDataFile)) {
+        std::string header;
+        WriteDataHeader(header, 0, 0, 0, static_cast<int32_t>(sizeof(TDataHeader)));
+        if (!platform::WriteWholeFile(FDataFile, header))
+            throw EFCreateError("Cannot create file " + FDataFile);
+    }
+
+    FSoftFile = platform::Trim(SoftFile);
+    if (FSoftFile.empty())
+        FSoftFile = programFolder + "soft.dat";
+    if (!platform::FileExists(FSoftFile)) {
+        std::string header;
+        WriteSoftDataHeader(header, 0);
+        if (!platform::WriteWholeFile(FSoftFile, header))
+            throw EFCreateError("Cannot create file " + FSoftFile);
+    }
+
+    if (!platform::ReadWholeFile(FDataFile, FDataStream))
+        throw EFOpenError("Cannot open file " + FDataFile);
+    if (!platform::ReadWholeFile(FSoftFile, FSoftStream))
+        throw EFOpenError("Cannot open file " + FSoftFile);
+}
+
+TUFileOp::~TUFileOp() = default;
+TUFileOp::TUFileOp(TUFileOp&&) noexcept = default;
+TUFileOp& TUFileOp::operator=(TUFileOp&&) noexcept = default;
+
+TUFileOp TUFileOp::FromContents(std::string dataContent, std::string softContent) {
+    TUFileOp database;
+    database.FDataStream = std::move(dataContent);
+    database.FSoftStream = std::move(softContent);
+    return database;
+}
+
+// ---- Records ----
+
+bool TUFileOp::ReadDataHeader(TDataHeader& header) const {
+    return ReadRecord(FDataStream, 0, header);
+}
+
+bool TUFileOp::ReadDataIndex(int64_t offset, TDataIndexRec& record) const {
+    return ReadRecord(FDataStream, offset, record);
+}
+
+bool TUFileOp::ReadDataItem(int64_t offset, TDataItemRec& record) const {
+    return ReadRecord(FDataStream, offset, record);
+}
+
+bool TUFileOp::ReadSoftDataHeader(TSoftDataHeader& header) const {
+    return ReadRecord(FSoftStream, 0, header);
+}
+
+bool TUFileOp::ReadSoftRecord(int64_t offset, TSoftRec& record) const {
+    return ReadRecord(FSoftStream, offset, record);
+}
+
+bool TUFileOp::ReadSoftProbe(int64_t offset, TSoftProbeRec& record) const {
+    return ReadRecord(FSoftStream, offset, record);
+}
+
+void TUFileOp::WriteDataHeader(std::string& stream, int32_t count, int32_t reserved1, int32_t reserved2,
+                               int32_t reserved3) {
+    const platform::TDateTime now = platform::Now();
+    FDataHeader = TDataHeader{StampOf(now), now, count, reserved1, reserved2, reserved3};
+    if (stream.size() < sizeof(TDataHeader))
+        stream.resize(sizeof(TDataHeader));
+    std::memcpy(stream.data(), &FDataHeader, sizeof(TDataHeader));
+}
+
+void TUFileOp::WriteSoftDataHeader(std::string& stream, uint16_t count) {
+    const platform::TDateTime now = platform::Now();
+    FSoftHeader = TSoftDataHeader{StampOf(now), now, count};
+    if (stream.size() < sizeof(TSoftDataHeader))
+        stream.resize(sizeof(TSoftDataHeader));
+    std::memcpy(stream.data(), &FSoftHeader, sizeof(TSoftDataHeader));
+}
+
+std::string TUFileOp::GetDataVersion(uint16_t format) {
+    ReadDataHeader(FDataHeader);
+    return VersionText(FDataHeader.Stamp, format);
+}
+
+std::string TUFileOp::GetSoftDataVersion(uint16_t format) {
+    ReadSoftDataHeader(FSoftHeader);
+    return VersionText(FSoftHeader.Stamp, format);
+}
+
+int64_t TUFileOp::PresentDataIndexCount() {
+    ReadDataHeader(FDataHeader);
+    return PresentRecords(static_cast<int64_t>(FDataStream.size()), DataIndexStart, FDataHeader.Count,
+                          sizeof(TDataIndexRec));
+}
+
+int64_t TUFileOp::PresentSoftRecordCount() {
+    ReadSoftDataHeader(FSoftHeader);
+    return PresentRecords(static_cast<int64_t>(FSoftStream.size()), SoftRecordStart, FSoftHeader.Count,
+                          sizeof(TSoftRec));
+}
+
+// ---- Path templates ----
+
+std::string TUFileOp::GetCurrentUserName() const {
+    std::string name = platform::GetUserName();
+    // The system query fills a buffer of 255 bytes: a name of at most 254, ending at its first zero.
+    name = name.substr(0, std::min(name.find('\0'), size_t{254}));
+    return name;
+}
+
+std::string TUFileOp::GetWindowsDir() const {
+    // The system query fills a buffer of 144 bytes and fails for a longer folder, leaving no text.
+    std::string dir = platform::GetWindowsDirectory();
+    dir = dir.substr(0, dir.find('\0'));
+    return dir.size() < 144 ? dir : std::string();
+}
+
+std::string TUFileOp::ResolveProfileFolder(const std::string& path) const {
+    const std::string prefix = path.substr(0, path.find("{x}"));
+    constexpr uint32_t skipped = platform::FILE_ATTRIBUTE_HIDDEN | platform::FILE_ATTRIBUTE_SYSTEM |
+                                 platform::FILE_ATTRIBUTE_VOLUME_LABEL;
+    for (const platform::TFindData& entry : platform::FindFiles(prefix + "*.default")) {
+        if ((entry.Attributes & skipped) != 0 || entry.Name == "." || entry.Name == "..")
+            continue;
+        return prefix + entry.Name;
+    }
+    return prefix;
+}
+
+std::string TUFileOp::ExpandPathTemplate(const std::string& templateText, uint16_t kind) const {
+    std::string text = platform::Trim(templateText);
+    if (text.empty())
+        return {};
+
+    std::string windowsDir;
+    std::string drive;
+    const bool beginsWithDrive = templateText.size() >= 3 && templateText.compare(1, 2, ":\\") == 0;
+    if (kind == 1 && !beginsWithDrive) {
+        windowsDir = GetWindowsDir();
+        drive = windowsDir.substr(0, 2);
+    }
+    const std::string user = GetCurrentUserName();
+
+    for (const TPlaceholder& placeholder : PathPlaceholders)
+        text = platform::StringReplaceAll(text, placeholder.Key, placeholder.Value);
+    if (!platform::Trim(user).empty())
+        text = platform::StringReplaceAll(text, "{cur}", "\\" + user);
+
+    if (kind == 1) {
+        // With the drive put in front, only a "{w}" at the very start of the template follows it.
+        text = platform::StringReplaceAll(drive + text, drive + "{w}", windowsDir);
+        if (text.find("{x}") != std::string::npos)
+            text = ResolveProfileFolder(text);
+        return text;
+    }
+
+    const size_t slash = text.find('\\');
+    const std::string head =
+        slash == std::string::npos ? std::string() : platform::UpperCase(text.substr(0, slash));
+    const std::string root = RootNameOfAbbreviation(head);
+    return slash == std::string::npos ? root + text : root + text.substr(slash);
+}
+
+bool TUFileOp::ItemExists(const std::string& path, uint16_t kind) const {
+    if (kind == 1)
+        return platform::FileExists(path);
+    if (kind != 2 && kind != 3)
+        return false;
+
+    const size_t slash = path.find('\\');
+    const platform::HKEY root =
+        RootOfHead(slash == std::string::npos ? std::string() : path.substr(0, slash));
+    const std::string keyPath = slash == std::string::npos ? path : path.substr(slash);
+    try {
+        if (kind == 2) {
+            platform::TRegistry registry(platform::KEY_READ);
+            registry.SetRootKey(root);
+            return registry.OpenKeyReadOnly(keyPath);
+        }
+        // A path without any backslash names no value at all, so nothing can exist there.
+        const size_t last = keyPath.rfind('\\');
+        if (last == std::string::npos)
+            return false;
+        platform::TRegistry registry(platform::KEY_ALL_ACCESS);
+        registry.SetRootKey(root);
+        // An empty key before the value name is the root itself.
+        const std::string key = last == 0 ? std::string("\\") : keyPath.substr(0, last);
+        if (!registry.OpenKey(key, false))
+            return false;
+        return registry.ValueExists(keyPath.substr(last + 1));
+    } catch (const std::exception&) {
+        // A registry that cannot be read holds nothing that could be left behind.
+        return false;
+    }
+}
+
+// ---- Lookup tables ----
+
+TUFileOp::TLookupTables& TUFileOp::Tables() {
+    if (!FTables)
+        FTables = std::make_unique<TLookupTables>();
+    return *FTables;
+}
+
+int64_t TUFileOp::FindSoftRecordById(const std::string& id) {
+    TLookupTables& tables = Tables();
+    if (!tables.HaveSoftIds) {
+        const int64_t count = PresentSoftRecordCount();
+        for (int64_t i = 0; i < count; ++i) {
+            ReadSoftRecord(SoftRecordStart + i * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+            std::string trimmed = platform::Trim(FSoftRec.ID.Text());
+            tables.SoftByFoldedId.try_emplace(platform::LowerCase(trimmed), i);
+            tables.SoftByExactId.try_emplace(std::move(trimmed), i);
+        }
+        tables.HaveSoftIds = true;
+    }
+    auto found = tables.SoftByFoldedId.find(platform::LowerCase(id));
+    return found == tables.SoftByFoldedId.end() ? NoRecord : found->second;
+}
+
+// ---- Queries ----
+
+std::string TUFileOp::FindIdByDisplayName(const std::string& displayName) {
+    TLookupTables& tables = Tables();
+    if (!tables.HaveMatcher) {
+        const int64_t count = PresentSoftRecordCount();
+        for (int64_t i = 0; i < count; ++i) {
+            ReadSoftRecord(SoftRecordStart + i * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+            const std::string name = platform::LowerCase(platform::Trim(FSoftRec.Name.Text()));
+            // An empty name occurs in nothing.
+            if (!name.empty())
+                tables.Matcher.Add(name, i);
+        }
+        tables.Matcher.Finish();
+        tables.HaveMatcher = true;
+    }
+    const int64_t record = tables.Matcher.FirstIn(platform::LowerCase(displayName));
+    if (record == NoRecord)
+        return {};
+    ReadSoftRecord(SoftRecordStart + record * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+    return FSoftRec.ID.Text();
+}
+
+std::string TUFileOp::GetNameById(const std::string& id) {
+    const int64_t record = FindSoftRecordById(id);
+    if (record == NoRecord)
+        return {};
+    ReadSoftRecord(SoftRecordStart + record * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+    return platform::Trim(FSoftRec.Name.Text());
+}
+
+int32_t TUFileOp::GetCategoryById(const std::string& id) {
+    const int64_t record = FindSoftRecordById(id);
+    if (record == NoRecord)
+        return 0;
+    ReadSoftRecord(SoftRecordStart + record * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+    return FSoftRec.Category;
+}
+
+std::string TUFileOp::GetCategoryTextByName(const std::string& name) {
+    TLookupTables& tables = Tables();
+    if (!tables.HaveSoftNames) {
+        const int64_t count = PresentSoftRecordCount();
+        for (int64_t i = 0; i < count; ++i) {
+            ReadSoftRecord(SoftRecordStart + i * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+            tables.SoftByFoldedName.try_emplace(platform::LowerCase(platform::Trim(FSoftRec.Name.Text())), i);
+        }
+        tables.HaveSoftNames = true;
+    }
+    auto found = tables.SoftByFoldedName.find(platform::LowerCase(name));
+    if (found == tables.SoftByFoldedName.end())
+        return {};
+    ReadSoftRecord(SoftRecordStart + found->second * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+    return SoftCategoryText(FSoftRec.Category);
+}
+
+int32_t TUFileOp::ListSoftwareByCategory(platform::TStringList& list, uint16_t category) {
+    list.Clear();
+    const int64_t count = PresentDataIndexCount();
+    for (int64_t i = 0; i < count; ++i) {
+        ReadDataIndex(DataIndexStart + i * static_cast<int64_t>(sizeof(TDataIndexRec)), FDataIndex);
+        const std::string id = platform::Trim(FDataIndex.ID.Text());
+        if (category == 0 || GetCategoryById(id) == static_cast<int32_t>(category))
+            list.Add(GetNameById(id));
+    }
+    return list.Count();
+}
+
+uint16_t TUFileOp::CountSoftwareByCategory(uint16_t category) {
+    // Only records that are really there are counted, so a header that promises more than the file holds
+    // shows no programs that no list would show.
+    const auto limit = static_cast<uint16_t>(PresentDataIndexCount() & 0xFFFF);
+    if (category == 0)
+        return limit;
+    uint16_t counted = 0;
+    for (int64_t i = 0; i < limit; ++i) {
+        ReadDataIndex(DataIndexStart + i * static_cast<int64_t>(sizeof(TDataIndexRec)), FDataIndex);
+        if (static_cast<uint16_t>(GetCategoryById(platform::Trim(FDataIndex.ID.Text())) & 0xFFFF) == category)
+            ++counted;
+    }
+    return counted;
+}
+
+int32_t TUFileOp::GetLeftoverItems(const std::string& displayName, uint16_t kind, platform::TStringList& list,
+                                   uint16_t onlyExisting) {
+    list.Clear();
+    const std::string id = platform::Trim(FindIdByDisplayName(platform::Trim(displayName)));
+    if (id.empty())
+        return -1;
+    if (kind >= 4)
+        return -3;
+
+    TLookupTables& tables = Tables();
+    if (!tables.HaveIndexIds) {
+        const int64_t count = PresentDataIndexCount();
+        for (int64_t i = 0; i < count; ++i) {
+            ReadDataIndex(DataIndexStart + i * static_cast<int64_t>(sizeof(TDataIndexRec)), FDataIndex);
+            tables.IndexByFoldedId.try_emplace(platform::LowerCase(platform::Trim(FDataIndex.ID.Text())), i);
+        }
+        tables.HaveIndexIds = true;
+    }
+    auto found = tables.IndexByFoldedId.find(platform::LowerCase(id));
+    if (found == tables.IndexByFoldedId.end())
+        return 0;
+    ReadDataIndex(DataIndexStart + found->second * static_cast<int64_t>(sizeof(TDataIndexRec)), FDataIndex);
+
+    constexpr auto itemSize = static_cast<int64_t>(sizeof(TDataItemRec));
+    int64_t first = FDataIndex.ItemOffset;
+    int64_t wanted = 0;
+    if (kind == 1) {
+        wanted = FDataIndex.FileCount;
+    } else if (kind == 2 || kind == 3) {
+        first += itemSize * FDataIndex.FileCount;
+        wanted = FDataIndex.RegCount;
+    } else {
+        wanted = static_cast<int64_t>(FDataIndex.FileCount) + FDataIndex.RegCount;
+    }
+    const int64_t present = PresentRecords(static_cast<int64_t>(FDataStream.size()), first, wanted, itemSize);
+
+    for (int64_t i = 0; i < present; ++i) {
+        ReadDataItem(first + i * itemSize, FDataItem);
+        const int32_t itemKind = FDataItem.Kind;
+        if (kind != 0 && itemKind != static_cast<int32_t>(kind))
+            continue;
+        // A kind that does not fit the 16 bits of an item kind names nothing that could exist, rather than
+        // whatever its low bits would say.
+        const auto expandKind = static_cast<uint16_t>(itemKind >= 0 && itemKind <= 0xFFFF ? itemKind : 0);
+        const std::string path = ExpandPathTemplate(platform::Trim(FDataItem.Template.Text()), expandKind);
+        if (onlyExisting != 1 || ItemExists(path, expandKind))
+            list.Add(std::to_string(itemKind) + path);
+    }
+    return list.Count();
+}
+
+int32_t TUFileOp::GetSoftInfo(const std::string& displayName, platform::TStringList& info,
+                              platform::TStringList& probeKeys, platform::TStringList& probeValues) {
+    info.Clear();
+    probeKeys.Clear();
+    probeValues.Clear();
+    const std::string id = platform::Trim(FindIdByDisplayName(platform::Trim(displayName)));
+    if (id.empty())
+        return -1;
+
+    FindSoftRecordById(id); // builds the exact-ID table together with the folded one
+    auto found = Tables().SoftByExactId.find(id);
+    if (found == Tables().SoftByExactId.end())
+        return 0;
+    ReadSoftRecord(SoftRecordStart + found->second * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+
+    using platform::Trim;
+    info.Add(Trim(FSoftRec.ID.Text()));
+    info.Add(Trim(FSoftRec.Name.Text()));
+    info.Add(std::to_string(FSoftRec.Category));
+    info.Add(Trim(FSoftRec.Services.Text()));
+    info.Add(Trim(FSoftRec.Processes.Text()));
+    info.Add(Trim(FSoftRec.Spare.Text()));
+    info.Add(Trim(FSoftRec.InstallFolder.Text()));
+    info.Add(Trim(FSoftRec.DesktopEntries.Text()));
+    info.Add(Trim(FSoftRec.ProgramsEntries.Text()));
+    info.Add(Trim(FSoftRec.StartupEntries.Text()));
+    info.Add(Trim(FSoftRec.StartMenuEntries.Text()));
+
+    constexpr auto probeSize = static_cast<int64_t>(sizeof(TSoftProbeRec));
+    const int64_t first = FSoftRec.ProbeOffset;
+    const int64_t present =
+        PresentRecords(static_cast<int64_t>(FSoftStream.size()), first, FSoftRec.ProbeCount, probeSize);
+    for (int64_t i = 0; i < present; ++i) {
+        ReadSoftProbe(first + i * probeSize, FSoftProbe);
+        probeKeys.Add(ExpandPathTemplate(FSoftProbe.KeyTemplate.Text(), 2));
+        probeValues.Add(FSoftProbe.ValueName.Text());
+    }
+    return info.Count();
+}
