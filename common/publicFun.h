@@ -1,5 +1,9 @@
 #pragma once
 
+#include "platform/dateTime.h"
+#include "platform/stringList.h"
+
+#include <cstdint>
 #include <string>
 
 // The system's common functions: the settings file and the machine's services that both programs use.
@@ -37,3 +41,67 @@ std::string StrToHex(const std::string& s);
 std::string HexToStr(const std::string& hex);
 std::string EncodeSettingText(const std::string& s);
 std::string DecodeSettingText(const std::string& s);
+
+// ---- System services ----
+
+// GetSpecialFolder's index: 1 to 21 select these folders, every other value selects the History folder.
+enum SpecialFolderIndex {
+    sfiCommonPrograms = 1,
+    sfiStartMenu = 2,
+    sfiCommonStartMenu = 3,
+    sfiCommonStartup = 4,
+    sfiDesktop = 5,
+    sfiPrograms = 6,
+    sfiPersonal = 7,
+    sfiFavorites = 8,
+    sfiStartup = 9,
+    sfiRecent = 10,
+    sfiSendTo = 11,
+    sfiDesktopDirectory = 12,
+    sfiNetHood = 13,
+    sfiFonts = 14,
+    sfiTemplates = 15,
+    sfiCommonDesktopDirectory = 16,
+    sfiAppData = 17,
+    sfiPrintHood = 18,
+    sfiCommonFavorites = 19,
+    sfiInternetCache = 20,
+    sfiCookies = 21,
+};
+// The CSIDL number that an index selects.
+int SpecialFolderCsidl(int index);
+// The file-system path of the selected special folder, without a trailing backslash, or empty.
+void GetSpecialFolder(int index, std::string& path);
+
+// True when Folder holds no entry (hidden and system ones count), also when it does not exist.
+bool IsFolderEmpty(const std::string& folder);
+// Deletes Folder with everything in it, depth first, clearing attributes so that read-only, hidden and
+// system files go too; links inside are removed as links and never entered. A folder that the safety guard
+// refuses is left as it is. True when Folder no longer exists afterwards.
+bool DeleteFolderTree(const std::string& folder);
+
+// The process match rule: the file-name part of ExeFile (after the last "\" or ":"), or all of it, equals
+// ExeName with ASCII letters compared in capitals.
+bool ProcessMatches(const std::string& exeFile, const std::string& exeName);
+bool IsProcessRunning(const std::string& exeName);
+// Ends every matching process that the safety guard lets go, pausing one second after each match.
+void KillProcessByName(const std::string& exeName);
+
+// Stops and deletes a service: 1 when it was opened (the stop and the deletion were asked for), -1 when the
+// service manager cannot be opened with full access, -2 when the service cannot be opened.
+int RemoveService(const std::string& serviceName);
+
+// A file time as a date-time value, moved to local time first when ToLocal is 1; 0 for a file time beyond
+// the calendar.
+platform::TDateTime FileTimeToDateTime(platform::TFileTime fileTime, uint16_t toLocal);
+// Which 1: creation, 2: last write, 3: last access time, as stored (UTC); today's date at 00:00 for any
+// other Which or when the times cannot be read. A file that cannot be opened shows "Can not open file!".
+platform::TDateTime GetFileDate(const std::string& fileName, int which);
+// The "FileVersion" text of the file's version resource in its first translation, or empty.
+void GetFileVersion(const std::string& fileName, std::string& version);
+
+std::string GetWindowsDir();
+std::string GetSystemDir();
+
+// List holds the pieces of S between the delimiters: empty ones too, except after a last delimiter.
+void SplitString(const std::string& s, char delimiter, platform::TStringList& list);

@@ -1,12 +1,183 @@
 #include "common/safetyGuard.h"
 
+#include "platform/processes.h"
+#include "platform/shellFolders.h"
+#include "platform/systemInfo.h"
+#include "platform/sysUtils.h"
+#include "platform/winePath.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace safetyGuard {
 
+namespace {
+
+// ---- Folders, shell entries and processes ----
+
+// A full Windows path in the form in which two spellings of one folder compare equal: "X:" and the
+// components in capitals, '\' between them, "." and ".." resolved without climbing above the drive, no
+// trailing backslash. Empty for anything that is not a full path on a drive.
+std::string ComparableFolder(const std::string& path) {
+    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
+        return {};
+    std::vector<std::string> parts;
+    std::string part;
+    auto flush = [&] {
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(platform::UpperCase(part));
+        }
+        part.clear();
+    };
+    for (size_t i = 2; i < path.size(); ++i) {
+        if (path[i] == '\\' || path[i] == '/')
+            flush();
+        else
+            part += path[i];
+    }
+    flush();
+    std::string result = platform::UpperCase(path.substr(0, 2));
+    for (const auto& name : parts)
+        result += "\\" + name;
+    return result;
+}
+
+bool IsSameOrHolds(const std::string& folder, const std::string& other) {
+    return other == folder || (other.size() > folder.size() && other.compare(0, folder.size(), folder) == 0 &&
+                               other[folder.size()] == '\\');
+}
+
+bool IsSameOrHolds(const std::filesystem::path& folder, const std::filesystem::path& other) {
+    auto f = folder.lexically_normal();
+    auto o = other.lexically_normal();
+    if (!f.empty() && f.filename().empty())
+        f = f.parent_path();
+    auto [folderEnd, otherEnd] = std::mismatch(f.begin(), f.end(), o.begin(), o.end());
+    return folderEnd == f.end();
+}
+
+std::filesystem::path RealFolder(const std::filesystem::path& path) {
+    std::error_code error;
+    auto real = std::filesystem::weakly_canonical(path, error);
+    return error ? path : real;
+}
+
+// The Windows folders that nothing may delete, nor any folder that holds them.
+std::vector<std::string> ProtectedFolders() {
+    std::vector<std::string> folders = platform::AllSpecialFolderPaths();
+    folders.push_back(platform::GetWindowsDirectory());
+    folders.push_back(platform::GetSystemDirectory());
+    // The running program's own folder: removing it would take the program and its databases along.
+    folders.push_back(platform::ExtractFilePath(platform::GetModuleFileName()));
+    return folders;
+}
+
+// Whether a real location on Linux must stay: "/" and the folders right below it (/usr, /etc, /home...),
+// the home folder, the prefix, or a folder that holds one of them.
+bool IsProtectedLocation(const std::filesystem::path& real) {
+    auto normal = real.lexically_normal();
+    if (normal.filename().empty())
+        normal = normal.parent_path();
+    if (normal == normal.root_path() || normal.parent_path() == normal.root_path())
+        return true;
+    for (const auto& kept : {platform::HomeFolder(), platform::PrefixFolder()}) {
+        if (kept.empty())
+            continue;
+        if (IsSameOrHolds(normal, kept) || IsSameOrHolds(normal, RealFolder(kept)))
+            return true;
+    }
+    return false;
+}
+
+// The file-name part of a process's program-file text, and the folder before it.
+void SplitProgramText(const std::string& exeFile, std::string& folder, std::string& name) {
+    size_t separator = exeFile.find_last_of("\\/:");
+    name = separator == std::string::npos ? exeFile : exeFile.substr(separator + 1);
+    folder = separator == std::string::npos ? std::string() : exeFile.substr(0, separator + 1);
+}
+
+bool IsOneOf(const std::string& name, std::initializer_list<const char*> names) {
+    for (const char* candidate : names)
+        if (platform::SameText(name, candidate))
+            return true;
+    return false;
+}
+
+// Wine's own programs: ending one takes the prefix's services, devices or desktop down.
+bool IsWineSystemProcess(const std::string& exeFile) {
+    std::string folder;
+    std::string name;
+    SplitProgramText(exeFile, folder, name);
+    if (platform::FindText(name, "wineserver") == 0 ||
+        IsOneOf(name, {"wine", "wine64", "wine-preloader", "wine64-preloader"}))
+        return true;
+    if (!IsOneOf(name, {"services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe",
+                        "explorer.exe", "wineboot.exe", "start.exe", "conhost.exe", "winedbg.exe",
+                        "winemenubuilder.exe", "wineconsole.exe", "csrss.exe", "winlogon.exe", "lsass.exe",
+                        "smss.exe"}))
+        return false;
+    if (folder.empty())
+        return true;
+    const std::string windows = ComparableFolder(platform::GetWindowsDirectory());
+    const std::string place = ComparableFolder(folder);
+    return place == windows || place == ComparableFolder(platform::GetSystemDirectory()) ||
+           place == windows + "\\SYSWOW64";
+}
+
+// Native programs of the machine itself (a shell, the init system, a desktop) are nobody's leftovers.
+bool IsMachineProgram(const std::string& exeFile) {
+    auto real = platform::RealLocation(exeFile);
+    if (!real)
+        return false;
+    for (const char* system :
+         {"/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/etc", "/boot"})
+        if (IsSameOrHolds(std::filesystem::path(system), *real))
+            return true;
+    return false;
+}
+
+bool IsAncestorOfThisProcess(uint32_t processId) {
+    uint32_t current = platform::GetCurrentProcessId();
+    // The chain is short; the bound only guards against a cycle seen while processes come and go.
+    for (int depth = 0; depth < 256 && current > 1; ++depth) {
+        current = platform::GetParentProcessId(current);
+        if (current == processId)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool MayDeleteFolder(const std::string& folder) {
-    // Filled in with the folder rules.
-    return !folder.empty();
+    const std::string target = ComparableFolder(folder);
+    // A drive root, or anything that is not a full path (it would be taken from some current folder).
+    if (target.size() <= 2)
+        return false;
+    const std::vector<std::string> kept = ProtectedFolders();
+    for (const auto& protectedFolder : kept) {
+        std::string comparable = ComparableFolder(protectedFolder);
+        if (!comparable.empty() && IsSameOrHolds(target, comparable))
+            return false;
+    }
+    // The same checks on the real places, so that no link or other spelling leads around them.
+    auto real = platform::RealLocation(folder);
+    if (!real)
+        return true;
+    if (IsProtectedLocation(*real))
+        return false;
+    for (const auto& protectedFolder : kept) {
+        auto protectedReal = platform::RealLocation(protectedFolder);
+        if (protectedReal && IsSameOrHolds(*real, *protectedReal))
+            return false;
+    }
+    return true;
 }
 
 namespace {
@@ -167,13 +338,29 @@ bool MayRemoveService(const std::string& serviceName) {
 }
 
 bool MayDeleteShellEntry(const std::string& entryName) {
-    // Filled in with the shell entry rules.
-    return !entryName.empty();
+    const std::string name = platform::Trim(entryName);
+    if (name.empty() || name.find_first_not_of('.') == std::string::npos)
+        return false;
+    // Separators and drive marks lead out of the folder; wildcards would match other entries; control
+    // characters (a zero above all) would cut the name short.
+    for (char c : entryName)
+        if (static_cast<unsigned char>(c) < 32 || std::strchr("\\/:*?\"<>|", c) != nullptr)
+            return false;
+    return true;
 }
 
 bool MayEndProcess(uint32_t processId, const std::string& exeFile) {
-    // Filled in with the process rules.
-    return processId != 0 && !exeFile.empty();
+    if (processId <= 1 || platform::Trim(exeFile).empty())
+        return false;
+    if (processId == platform::GetCurrentProcessId() || IsAncestorOfThisProcess(processId))
+        return false;
+    std::string folder;
+    std::string name;
+    SplitProgramText(exeFile, folder, name);
+    // Update, beside the program or elsewhere: it may be the one installing the new program right now.
+    if (platform::SameText(name, "Update.exe"))
+        return false;
+    return !IsWineSystemProcess(exeFile) && !IsMachineProgram(exeFile);
 }
 
 } // namespace safetyGuard
