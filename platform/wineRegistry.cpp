@@ -1,0 +1,565 @@
+#include "platform/wineRegistry.h"
+
+#include "platform/sysUtils.h"
+#include "platform/winePath.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+namespace {
+
+constexpr const char* UserSid = "S-1-5-21-0-0-0-1000";
+constexpr const char* DefaultUser = ".Default";
+constexpr const char* WritersLockName = ".korvane-registry.lock";
+constexpr const char* TempInfix = ".korvane-";
+constexpr int MaximumLinkHops = 16;
+
+std::mutex SeamMutex;
+fs::path RuntimeFolderOverride;
+std::function<bool(int)> SaveHook;
+
+fs::path RuntimeFolder() {
+    std::lock_guard<std::mutex> guard(SeamMutex);
+    if (!RuntimeFolderOverride.empty())
+        return RuntimeFolderOverride;
+    return fs::path("/run/user") / std::to_string(getuid());
+}
+
+bool CallSaveHook(int stage) {
+    std::function<bool(int)> hook;
+    {
+        std::lock_guard<std::mutex> guard(SeamMutex);
+        hook = SaveHook;
+    }
+    return !hook || hook(stage);
+}
+
+bool IsFolder(const fs::path& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool ReadWholeFile(int fd, std::string& text) {
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return false;
+        if (count == 0)
+            return true;
+        text.append(buffer, static_cast<size_t>(count));
+    }
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t count = write(fd, data, size);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        data += count;
+        size -= static_cast<size_t>(count);
+    }
+    return true;
+}
+
+// The exclusive lock that writers of one prefix take while they reload, change and save a hive.
+class TWritersLock {
+public:
+    explicit TWritersLock(const fs::path& prefix) {
+        FDescriptor = open((prefix / WritersLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (FDescriptor >= 0) {
+            while (flock(FDescriptor, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~TWritersLock() {
+        if (FDescriptor >= 0)
+            close(FDescriptor); // releases the lock
+    }
+    TWritersLock(const TWritersLock&) = delete;
+    TWritersLock& operator=(const TWritersLock&) = delete;
+    bool Held() const { return FDescriptor >= 0; }
+
+private:
+    int FDescriptor = -1;
+};
+
+bool SameName(const std::string& a, const char* b) {
+    return FoldName(a) == FoldName(b);
+}
+
+std::vector<std::string> SplitNtPath(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+} // namespace
+
+TWineRegistry& TWineRegistry::Instance() {
+    static TWineRegistry registry;
+    return registry;
+}
+
+void TWineRegistry::SetRuntimeFolderForTesting(fs::path folder) {
+    std::lock_guard<std::mutex> guard(SeamMutex);
+    RuntimeFolderOverride = std::move(folder);
+}
+
+void TWineRegistry::SetSaveHookForTesting(std::function<bool(int stage)> hook) {
+    std::lock_guard<std::mutex> guard(SeamMutex);
+    SaveHook = std::move(hook);
+}
+
+fs::path TWineRegistry::FileOf(THiveFile hive) const {
+    static const char* const Names[] = {"system.reg", "user.reg", "userdef.reg"};
+    return PrefixFolder() / Names[static_cast<int>(hive)];
+}
+
+TWineRegistry::TCachedHive& TWineRegistry::Entry(THiveFile hive) {
+    return FHives[FileOf(hive).string()];
+}
+
+TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
+    fs::path file = FileOf(hive);
+    TCachedHive& entry = FHives[file.string()];
+    struct stat info {};
+    if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        // A file that vanished is an empty hive.
+        if (entry.Exists || !entry.Hive) {
+            entry = TCachedHive();
+            entry.Hive = std::make_unique<THive>();
+        }
+        return entry;
+    }
+    if (entry.Hive && entry.Exists && entry.Device == info.st_dev && entry.Inode == info.st_ino &&
+        entry.Size == info.st_size && entry.ModificationTime.tv_sec == info.st_mtim.tv_sec &&
+        entry.ModificationTime.tv_nsec == info.st_mtim.tv_nsec) {
+        entry.Mode = info.st_mode;
+        return entry;
+    }
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string text;
+    struct stat opened {};
+    if (fd < 0 || fstat(fd, &opened) != 0 || !ReadWholeFile(fd, text)) {
+        if (fd >= 0)
+            close(fd);
+        // Unreadable: nothing to read, and nothing that may be written.
+        entry = TCachedHive();
+        entry.Hive = THive::Parse("");
+        return entry;
+    }
+    close(fd);
+    entry.Exists = true;
+    entry.Device = opened.st_dev;
+    entry.Inode = opened.st_ino;
+    entry.Size = opened.st_size;
+    entry.ModificationTime = opened.st_mtim;
+    entry.Mode = opened.st_mode;
+    entry.Hive = THive::Parse(std::move(text));
+    return entry;
+}
+
+void TWineRegistry::RefreshAll() {
+    Refresh(THiveFile::System);
+    Refresh(THiveFile::User);
+    Refresh(THiveFile::UserDefault);
+}
+
+void TWineRegistry::Invalidate(THiveFile hive) {
+    TCachedHive& entry = Entry(hive);
+    entry = TCachedHive();
+}
+
+bool TWineRegistry::Writable(const TCachedHive& entry) const {
+    // Root ignores permission bits, so a file without any write bit counts as read-only by itself.
+    return entry.Exists && entry.Hive && entry.Hive->Complete() &&
+           (entry.Mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
+TWineRegistry::TStart TWineRegistry::StartOf(HKEY root, const std::vector<std::string>& path) const {
+    TStart start;
+    start.Valid = true;
+    switch (root) {
+    case HKEY_LOCAL_MACHINE:
+        start.Hive = THiveFile::System;
+        break;
+    case HKEY_CURRENT_USER:
+        start.Hive = THiveFile::User;
+        break;
+    case HKEY_CLASSES_ROOT:
+        start.Hive = THiveFile::System;
+        start.Path = {"Software", "Classes"};
+        break;
+    case HKEY_CURRENT_CONFIG:
+        start.Hive = THiveFile::System;
+        start.Path = {"System", "CurrentControlSet", "Hardware Profiles", "Current"};
+        break;
+    case HKEY_USERS:
+        if (path.empty()) {
+            start.UsersRoot = true;
+            return start;
+        }
+        if (SameName(path[0], DefaultUser))
+            start.Hive = THiveFile::UserDefault;
+        else if (SameName(path[0], UserSid))
+            start.Hive = THiveFile::User;
+        else
+            start.Valid = false;
+        start.Path.assign(path.begin() + 1, path.end());
+        return start;
+    default:
+        start.Valid = false;
+        return start;
+    }
+    start.Path.insert(start.Path.end(), path.begin(), path.end());
+    return start;
+}
+
+TRegistryStatus TWineRegistry::Resolve(TStart start, bool followLast, bool create, TKeyLocation& location,
+                                       THiveKey*& key, std::optional<THiveFile>& created) {
+    if (!start.Valid)
+        return TRegistryStatus::NotFound;
+    location = TKeyLocation();
+    if (start.UsersRoot) {
+        location.UsersRoot = true;
+        key = nullptr;
+        return TRegistryStatus::Ok;
+    }
+    THiveFile hive = start.Hive;
+    std::vector<std::string> remaining = std::move(start.Path);
+    size_t next = 0;
+    key = &Entry(hive).Hive->Root();
+    std::vector<std::string> resolved;
+    int hops = 0;
+    while (next < remaining.size()) {
+        const std::string& name = remaining[next++];
+        THiveKey* child = key->FindChild(name);
+        if (child == nullptr) {
+            if (!create)
+                return TRegistryStatus::NotFound;
+            TCachedHive& entry = Entry(hive);
+            if (!Writable(entry) || (created && *created != hive))
+                return TRegistryStatus::Failed;
+            child = &entry.Hive->CreateKey(*key, name);
+            created = hive;
+        }
+        bool last = next == remaining.size();
+        if (child->IsLink() && (followLast || !last)) {
+            std::optional<std::string> target = child->LinkTarget();
+            std::vector<std::string> parts = target ? SplitNtPath(*target) : std::vector<std::string>();
+            if (++hops > MaximumLinkHops || parts.size() < 2 || !SameName(parts[0], "Registry"))
+                return TRegistryStatus::NotFound;
+            size_t skip = 0;
+            if (SameName(parts[1], "Machine")) {
+                hive = THiveFile::System;
+                skip = 2;
+            } else if (SameName(parts[1], "User") && parts.size() >= 3 && SameName(parts[2], UserSid)) {
+                hive = THiveFile::User;
+                skip = 3;
+            } else if (SameName(parts[1], "User") && parts.size() >= 3 && SameName(parts[2], DefaultUser)) {
+                hive = THiveFile::UserDefault;
+                skip = 3;
+            } else {
+                return TRegistryStatus::NotFound;
+            }
+            std::vector<std::string> rest(parts.begin() + static_cast<std::ptrdiff_t>(skip), parts.end());
+            rest.insert(rest.end(), remaining.begin() + static_cast<std::ptrdiff_t>(next), remaining.end());
+            remaining = std::move(rest);
+            next = 0;
+            key = &Entry(hive).Hive->Root();
+            resolved.clear();
+            continue;
+        }
+        key = child;
+        resolved.push_back(child->Name());
+    }
+    location.Hive = hive;
+    location.Path = std::move(resolved);
+    return TRegistryStatus::Ok;
+}
+
+THiveKey* TWineRegistry::Walk(const TKeyLocation& location) {
+    if (location.UsersRoot)
+        return nullptr;
+    THiveKey* key = &Entry(location.Hive).Hive->Root();
+    for (const std::string& name : location.Path) {
+        key = key->FindChild(name);
+        if (key == nullptr)
+            return nullptr;
+    }
+    return key;
+}
+
+std::optional<TKeyLocation> TWineRegistry::Find(HKEY root, const std::vector<std::string>& path) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    RefreshAll();
+    TKeyLocation location;
+    THiveKey* key = nullptr;
+    std::optional<THiveFile> created;
+    if (Resolve(StartOf(root, path), true, false, location, key, created) != TRegistryStatus::Ok)
+        return std::nullopt;
+    if (location.UsersRoot && !IsFolder(PrefixFolder()))
+        return std::nullopt;
+    return location;
+}
+
+TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>& path,
+                                      TKeyLocation& location) {
+    if (std::optional<TKeyLocation> found = Find(root, path)) {
+        location = *found;
+        return TRegistryStatus::Ok;
+    }
+    std::lock_guard<std::mutex> guard(FMutex);
+    fs::path prefix = PrefixFolder();
+    if (!IsFolder(prefix))
+        return TRegistryStatus::Failed;
+    if (WineServerRunning())
+        return TRegistryStatus::AccessDenied;
+    TWritersLock lock(prefix);
+    if (!lock.Held())
+        return TRegistryStatus::Failed;
+    RefreshAll();
+    THiveKey* key = nullptr;
+    std::optional<THiveFile> created;
+    TRegistryStatus status = Resolve(StartOf(root, path), true, true, location, key, created);
+    if (created && !Save(*created))
+        return TRegistryStatus::Failed;
+    return status;
+}
+
+bool TWineRegistry::CanWrite(const TKeyLocation& location) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    if (location.UsersRoot)
+        return IsFolder(PrefixFolder());
+    return Writable(Refresh(location.Hive));
+}
+
+std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    RefreshAll();
+    std::vector<std::string> names;
+    if (location.UsersRoot) {
+        if (Entry(THiveFile::UserDefault).Exists)
+            names.push_back(DefaultUser);
+        if (Entry(THiveFile::User).Exists)
+            names.push_back(UserSid);
+        return names;
+    }
+    if (THiveKey* key = Walk(location))
+        for (const auto& child : key->Children())
+            names.push_back(child->Name());
+    return names;
+}
+
+std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    RefreshAll();
+    std::vector<std::string> names;
+    if (THiveKey* key = Walk(location))
+        for (const THiveValue& value : key->Values())
+            names.push_back(value.Name);
+    return names;
+}
+
+std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, const std::string& name) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    RefreshAll();
+    THiveKey* key = Walk(location);
+    const THiveValue* value = key != nullptr ? key->FindValue(name) : nullptr;
+    if (value == nullptr)
+        return std::nullopt;
+    THiveValue copy;
+    copy.Name = value->Name;
+    copy.Type = value->Type;
+    copy.Data = value->Data;
+    return copy;
+}
+
+TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std::string& name, uint32_t type,
+                                        const std::string& data) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    fs::path prefix = PrefixFolder();
+    if (location.UsersRoot || !IsFolder(prefix))
+        return TRegistryStatus::Failed;
+    if (WineServerRunning())
+        return TRegistryStatus::AccessDenied;
+    TWritersLock lock(prefix);
+    if (!lock.Held())
+        return TRegistryStatus::Failed;
+    RefreshAll();
+    TCachedHive& entry = Entry(location.Hive);
+    if (!Writable(entry))
+        return TRegistryStatus::Failed;
+    THiveKey* key = Walk(location);
+    if (key == nullptr)
+        return TRegistryStatus::NotFound;
+    entry.Hive->SetValue(*key, name, type, data);
+    return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+}
+
+TRegistryStatus TWineRegistry::DeleteValue(const TKeyLocation& location, const std::string& name) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    fs::path prefix = PrefixFolder();
+    if (location.UsersRoot || !IsFolder(prefix))
+        return TRegistryStatus::Failed;
+    if (WineServerRunning())
+        return TRegistryStatus::AccessDenied;
+    TWritersLock lock(prefix);
+    if (!lock.Held())
+        return TRegistryStatus::Failed;
+    RefreshAll();
+    TCachedHive& entry = Entry(location.Hive);
+    THiveKey* key = Walk(location);
+    if (key == nullptr || key->FindValue(name) == nullptr)
+        return TRegistryStatus::NotFound;
+    if (!Writable(entry))
+        return TRegistryStatus::Failed;
+    entry.Hive->DeleteValue(*key, name);
+    return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+}
+
+TRegistryStatus TWineRegistry::DeleteKey(HKEY root, const std::vector<std::string>& path) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    fs::path prefix = PrefixFolder();
+    if (!IsFolder(prefix))
+        return TRegistryStatus::Failed;
+    RefreshAll();
+    TKeyLocation location;
+    THiveKey* key = nullptr;
+    std::optional<THiveFile> created;
+    TRegistryStatus status = Resolve(StartOf(root, path), false, false, location, key, created);
+    if (status != TRegistryStatus::Ok)
+        return status;
+    // The root of a hive (and HKEY_USERS itself) is no key that can be deleted.
+    if (location.UsersRoot || location.Path.empty())
+        return TRegistryStatus::Failed;
+    if (WineServerRunning())
+        return TRegistryStatus::AccessDenied;
+    TWritersLock lock(prefix);
+    if (!lock.Held())
+        return TRegistryStatus::Failed;
+    // Another writer may have changed the file before the lock was ours.
+    RefreshAll();
+    key = Walk(location);
+    if (key == nullptr)
+        return TRegistryStatus::NotFound;
+    TCachedHive& entry = Entry(location.Hive);
+    if (!Writable(entry))
+        return TRegistryStatus::Failed;
+    entry.Hive->DeleteKey(*key);
+    return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+}
+
+bool TWineRegistry::Save(THiveFile hive) {
+    fs::path file = FileOf(hive);
+    TCachedHive& entry = Entry(hive);
+    std::string text = entry.Hive->Text();
+    fs::path folder = file.parent_path();
+    std::string name = file.filename().string();
+
+    // Temporary files left by a writer that died: no writer is at work while the lock is ours.
+    std::error_code error;
+    for (const auto& item : fs::directory_iterator(folder, error)) {
+        std::string itemName = item.path().filename().string();
+        if (itemName.rfind(name + TempInfix, 0) == 0)
+            fs::remove(item.path(), error);
+    }
+
+    std::string pattern = (folder / (name + TempInfix + "XXXXXX")).string();
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) {
+        Invalidate(hive);
+        return false;
+    }
+    size_t half = text.size() / 2;
+    bool written = fchmod(fd, entry.Mode & 07777) == 0 && WriteAll(fd, text.data(), half) &&
+                   CallSaveHook(1) && WriteAll(fd, text.data() + half, text.size() - half) && fsync(fd) == 0;
+    written = close(fd) == 0 && written;
+    written = written && CallSaveHook(2) && rename(pattern.c_str(), file.c_str()) == 0;
+    if (!written) {
+        unlink(pattern.c_str());
+        // The tree holds a change that is not on disk: take the file as it is at the next call.
+        Invalidate(hive);
+        return false;
+    }
+    int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        fsync(folderFd);
+        close(folderFd);
+    }
+    struct stat info {};
+    if (stat(file.c_str(), &info) == 0) {
+        entry.Device = info.st_dev;
+        entry.Inode = info.st_ino;
+        entry.Size = info.st_size;
+        entry.ModificationTime = info.st_mtim;
+        entry.Mode = info.st_mode;
+    } else {
+        Invalidate(hive);
+    }
+    return true;
+}
+
+bool TWineRegistry::WineServerRunning() {
+    fs::path prefix = PrefixFolder();
+    struct stat info {};
+    if (stat(prefix.c_str(), &info) != 0)
+        return false;
+    char serverName[64];
+    std::snprintf(serverName, sizeof serverName, "server-%llx-%llx",
+                  static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
+    fs::path runtime = RuntimeFolder();
+    fs::path serverFolder;
+    if (IsFolder(runtime)) {
+        serverFolder = runtime / "wine" / serverName;
+    } else {
+        std::string tag;
+        int fd = open((prefix / "wineserver").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ReadWholeFile(fd, tag);
+            close(fd);
+        }
+        tag = Trim(tag);
+        if (!tag.empty() && tag.find('/') == std::string::npos && tag != "." && tag != "..") {
+            const char* tmp = std::getenv("TMPDIR");
+            serverFolder = fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / tag / serverName;
+        } else {
+            serverFolder = fs::path("/tmp") / (".wine-" + std::to_string(getuid())) / serverName;
+        }
+    }
+    int fd = open((serverFolder / "lock").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct flock query {};
+    query.l_type = F_WRLCK;
+    query.l_whence = SEEK_SET;
+    bool locked = fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK;
+    close(fd);
+    return locked;
+}
+
+} // namespace platform
