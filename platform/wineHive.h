@@ -43,6 +43,8 @@ public:
     const std::vector<std::unique_ptr<THiveKey>>& Children() const { return FChildren; }
     const std::vector<THiveValue>& Values() const { return FValues; }
     bool IsLink() const { return FIsLink; }
+    // The last-write time as a file time (0 when the file gave none).
+    uint64_t Time() const { return FTime; }
     // The target of a link key (its REG_LINK value "SymbolicLinkValue"), as UTF-8 text.
     std::optional<std::string> LinkTarget() const;
 
