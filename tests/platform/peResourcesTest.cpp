@@ -1,6 +1,7 @@
 #include "platform/peResources.h"
 
 #include "platform/peImage.h"
+#include "platform/winePath.h"
 #include "support/peBuilder.h"
 #include "support/tempMachine.h"
 
@@ -374,6 +375,35 @@ TEST_F(TFileResourcesTest, WindowsPathsReachTheFiles) {
     EXPECT_EQ(GetFileVersionInfoSize("C:\\App\\Installer.ico"), 0u);
     EXPECT_FALSE(GetFileVersionInfo("C:\\App\\Missing.exe", block));
     EXPECT_TRUE(block.empty());
+}
+
+} // namespace
+
+namespace {
+
+// A native program built with korvane_add_resources: its icon is the icon file's, its version the one given.
+TEST_F(TFileResourcesTest, NativeProgramCarriesItsIconAndVersion) {
+    const std::string program = ToWindowsPath(KORVANE_RESOURCE_CARRIER);
+    const std::string iconFile = ToWindowsPath(KORVANE_PROGRAM_ICON);
+    TIconImage large, small, iconLarge, iconSmall;
+    ASSERT_EQ(ExtractIconPair(program, 0, large, small), 2);
+    ASSERT_EQ(ExtractIconPair(iconFile, 0, iconLarge, iconSmall), 2);
+    EXPECT_EQ(large.Width, 32);
+    EXPECT_EQ(large.Pixels, iconLarge.Pixels);
+    EXPECT_EQ(small.Pixels, iconSmall.Pixels);
+    EXPECT_EQ(ExtractIconPair(program, -1, large, small), 2);
+    EXPECT_EQ(ExtractIconPair(program, 1, large, small), 0);
+
+    std::vector<uint8_t> block;
+    ASSERT_TRUE(GetFileVersionInfo(program, block));
+    EXPECT_EQ(GetFileVersionInfoSize(program), block.size());
+    std::vector<uint8_t> translation;
+    ASSERT_TRUE(VerQueryValue(block, "\\VarFileInfo\\Translation", translation));
+    EXPECT_EQ(translation, (std::vector<uint8_t>{0x09, 0x04, 0xB0, 0x04}));
+    EXPECT_EQ(QueryText(block, "\\StringFileInfo\\040904B0\\FileVersion"), "1.2.3.4");
+    EXPECT_EQ(QueryText(block, "\\StringFileInfo\\040904B0\\ProductVersion"), "1.2.3.4");
+    EXPECT_EQ(QueryText(block, "\\StringFileInfo\\040904B0\\FileDescription"), "Resource carrier – test");
+    EXPECT_EQ(QueryText(block, "\\StringFileInfo\\040904B0\\ProductName"), "Korvane");
 }
 
 } // namespace
