@@ -1,5 +1,7 @@
 #include "platform/peImage.h"
 
+#include "platform/pngImage.h"
+
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
@@ -399,7 +401,11 @@ bool FindResource(const TByteSource& file, const TResourceBlock& block, uint16_t
 
 bool DecodeIconImage(std::span<const uint8_t> data, TDecodedIcon& icon) {
     icon = {};
-    if (IsPng(data) || data.size() < 40)
+    if (IsPng(data)) {
+        icon.BitCount = 32;
+        return DecodePng(data, icon.Image, MaxIconSide);
+    }
+    if (data.size() < 40)
         return false;
     const uint32_t headerSize = Get32(&data[0]);
     const int32_t width = GetSigned32(&data[4]);

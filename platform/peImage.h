@@ -66,7 +66,8 @@ struct TDecodedIcon {
 };
 
 // Decodes one icon image as stored in an RT_ICON resource or an .ico file: a DIB of 1, 4, 8, 16, 24 or 32
-// bits with its AND mask (32-bit images use their alpha unless it is all zero). PNG images are not decoded.
+// bits with its AND mask (32-bit images use their alpha unless it is all zero), or a PNG (counted as 32
+// bits).
 bool DecodeIconImage(std::span<const uint8_t> data, TDecodedIcon& icon);
 
 // The picture of Size x Size pixels that the images offer best: the largest bit depth among those of that

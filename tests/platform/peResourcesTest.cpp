@@ -6,7 +6,9 @@
 #include "support/tempMachine.h"
 
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <string>
 
 using namespace platform;
@@ -153,7 +155,46 @@ TEST(IconImageTest, BrokenImagesAreRefused) {
     auto huge = good;
     huge[5] = 0x7F; // width far beyond any icon
     EXPECT_FALSE(DecodeIconImage(huge, icon));
-    EXPECT_FALSE(DecodeIconImage(BuildIconImage(TIconSpec{16, Blue, 32, 0, true}), icon)); // PNG
+}
+
+TEST(IconImageTest, PngImagesDecodeWithEveryFilter) {
+    // The builder filters row y with filter y % 5 and marks the top-left quarter.
+    TDecodedIcon icon;
+    ASSERT_TRUE(DecodeIconImage(BuildIconImage(TIconSpec{24, 0x80112233, 32, Red, true}), icon));
+    EXPECT_EQ(icon.BitCount, 32);
+    ASSERT_EQ(icon.Image.Width, 24);
+    for (int y = 0; y < 24; ++y) {
+        EXPECT_EQ(PixelAt(icon.Image, 0, y), y < 12 ? Red : 0x80112233u) << y;
+        EXPECT_EQ(PixelAt(icon.Image, 23, y), 0x80112233u) << y;
+    }
+    const auto good = BuildIconImage(TIconSpec{24, Blue, 32, 0, true});
+    for (size_t cut = 8; cut < good.size() - 12; cut += 11) // cut anywhere before the closing IEND chunk
+        EXPECT_FALSE(DecodeIconImage(std::span(good).first(cut), icon)) << cut;
+    for (size_t at = 8; at < good.size(); at += 3) {
+        auto broken = good;
+        broken[at] ^= 0x5A;
+        if (DecodeIconImage(broken, icon)) {
+            EXPECT_EQ(icon.Image.Pixels.size(),
+                      static_cast<size_t>(icon.Image.Width) * static_cast<size_t>(icon.Image.Height));
+        }
+    }
+}
+
+TEST(IconImageTest, CompressedPngOfTheProgramIconDecodes) {
+    // korvane.ico keeps its 256-pixel image as a zlib-compressed PNG, the fourth entry.
+    std::ifstream file(KORVANE_PROGRAM_ICON, std::ios::binary);
+    const std::vector<uint8_t> ico((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_GE(ico.size(), 6u + 4 * 16);
+    uint32_t size = 0, offset = 0;
+    std::memcpy(&size, &ico[6 + 3 * 16 + 8], 4);
+    std::memcpy(&offset, &ico[6 + 3 * 16 + 12], 4);
+    ASSERT_LE(uint64_t{offset} + size, ico.size());
+    TDecodedIcon icon;
+    ASSERT_TRUE(DecodeIconImage(std::span(ico).subspan(offset, size), icon));
+    ASSERT_EQ(icon.Image.Width, 256);
+    EXPECT_EQ(PixelAt(icon.Image, 0, 0) >> 24, 0u);        // outside the rounded corner
+    EXPECT_EQ(PixelAt(icon.Image, 92, 128), White);        // the letter's stem
+    EXPECT_EQ(PixelAt(icon.Image, 128, 240) >> 24, 0xFFu); // the square
 }
 
 TEST(IconChoiceTest, IcoFileGivesItsExactSizes) {
@@ -192,7 +233,7 @@ TEST(IconChoiceTest, MissingSizesAreScaledFromTheNearestLargerImage) {
     EXPECT_EQ(PixelAt(small, 15, 15), Blue);
 }
 
-TEST(IconChoiceTest, DeepestImageOfTheSizeWinsAndPngEntriesAreSkipped) {
+TEST(IconChoiceTest, DeepestImageOfTheSizeWins) {
     TPeBuilder pe;
     pe.AddIconGroup(1, {TIconSpec{256, Yellow, 32, 0, true}, TIconSpec{32, Red, 8}, TIconSpec{32, Green, 32},
                         TIconSpec{32, Blue, 24}, TIconSpec{16, Blue, 4}});
@@ -200,6 +241,14 @@ TEST(IconChoiceTest, DeepestImageOfTheSizeWinsAndPngEntriesAreSkipped) {
     ASSERT_EQ(Extract(pe.Build(), 0, large, small), 2);
     EXPECT_EQ(PixelAt(large, 3, 3), Green);
     EXPECT_EQ(PixelAt(small, 3, 3), Blue);
+
+    // Icons that hold only PNG images, as some tools write every size.
+    TPeBuilder pngOnly;
+    pngOnly.AddIconGroup(1, {TIconSpec{256, Yellow, 32, Red, true}, TIconSpec{48, Blue, 32, White, true}});
+    ASSERT_EQ(Extract(pngOnly.Build(), 0, large, small), 2);
+    EXPECT_EQ(PixelAt(large, 0, 0), White);
+    EXPECT_EQ(PixelAt(large, 31, 31), Blue);
+    EXPECT_EQ(PixelAt(small, 15, 15), Blue);
 }
 
 TEST(IconChoiceTest, ScalingAveragesWithPremultipliedAlpha) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <stdexcept>
@@ -138,16 +139,40 @@ void PutPngChunk(std::vector<uint8_t>& out, const char* type, const std::vector<
 }
 
 std::vector<uint8_t> BuildPng(const TIconSpec& spec) {
-    std::vector<uint8_t> raw;
+    // Row y uses filter y % 5, so that every PNG exercises all five filters of a reader.
+    const size_t rowBytes = static_cast<size_t>(spec.Size) * 4;
+    std::vector<uint8_t> previous(rowBytes, 0), raw;
     for (int y = 0; y < spec.Size; ++y) {
-        raw.push_back(0); // filter: none
+        std::vector<uint8_t> row;
         for (int x = 0; x < spec.Size; ++x) {
             const uint32_t p = PixelAt(spec, x, y);
-            Put8(raw, (p >> 16) & 0xFF);
-            Put8(raw, (p >> 8) & 0xFF);
-            Put8(raw, p & 0xFF);
-            Put8(raw, p >> 24);
+            Put8(row, (p >> 16) & 0xFF);
+            Put8(row, (p >> 8) & 0xFF);
+            Put8(row, p & 0xFF);
+            Put8(row, p >> 24);
         }
+        const int filter = y % 5;
+        raw.push_back(static_cast<uint8_t>(filter));
+        for (size_t i = 0; i < rowBytes; ++i) {
+            const int left = i >= 4 ? row[i - 4] : 0;
+            const int up = previous[i];
+            const int upLeft = i >= 4 ? previous[i - 4] : 0;
+            int predictor = 0;
+            if (filter == 1)
+                predictor = left;
+            else if (filter == 2)
+                predictor = up;
+            else if (filter == 3)
+                predictor = (left + up) / 2;
+            else if (filter == 4) {
+                const int estimate = left + up - upLeft;
+                const int a = std::abs(estimate - left), b = std::abs(estimate - up),
+                          c = std::abs(estimate - upLeft);
+                predictor = (a <= b && a <= c) ? left : (b <= c ? up : upLeft);
+            }
+            raw.push_back(static_cast<uint8_t>(row[i] - predictor));
+        }
+        previous = row;
     }
     // A zlib stream of stored (uncompressed) deflate blocks keeps the writer free of a compressor.
     std::vector<uint8_t> zlib{0x78, 0x01};
