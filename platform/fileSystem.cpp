@@ -61,16 +61,17 @@ TFileTime ToFileTime(const statx_timestamp& time) {
     return UnixTimeToFileTime(time.tv_sec, time.tv_nsec);
 }
 
-// statx of Path; FollowLink chooses between the link's own status and its target's.
-bool StatPath(const fs::path& path, bool followLink, struct statx& info) {
+// statx of Name in the folder DirFd (AT_FDCWD: Name is a path); FollowLink chooses between the link's own
+// status and its target's.
+bool StatAt(int dirFd, const char* name, bool followLink, struct statx& info) {
     int flags = followLink ? 0 : AT_SYMLINK_NOFOLLOW;
     unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
-    if (statx(AT_FDCWD, path.c_str(), flags, mask, &info) == 0)
+    if (statx(dirFd, name, flags, mask, &info) == 0)
         return true;
     if (errno != ENOSYS)
         return false;
     struct stat old {};
-    if ((followLink ? stat(path.c_str(), &old) : lstat(path.c_str(), &old)) != 0)
+    if (fstatat(dirFd, name, &old, flags) != 0)
         return false;
     info = {};
     info.stx_mask = STATX_BASIC_STATS;
@@ -81,6 +82,10 @@ bool StatPath(const fs::path& path, bool followLink, struct statx& info) {
     info.stx_mtime = {old.st_mtim.tv_sec, static_cast<uint32_t>(old.st_mtim.tv_nsec), 0};
     info.stx_ctime = {old.st_ctim.tv_sec, static_cast<uint32_t>(old.st_ctim.tv_nsec), 0};
     return true;
+}
+
+bool StatPath(const fs::path& path, bool followLink, struct statx& info) {
+    return StatAt(AT_FDCWD, path.c_str(), followLink, info);
 }
 
 TFileTimes TimesOf(const struct statx& info) {
@@ -112,13 +117,14 @@ bool IsReadOnlyMode(mode_t mode) {
     return (mode & AnyWriteBit) == 0;
 }
 
-uint32_t AttributesOf(const fs::path& path, const struct statx& info) {
+// The attributes of Name in the folder DirFd, which is Path (AT_FDCWD: Name is Path).
+uint32_t AttributesOf(int dirFd, const char* name, const fs::path& path, const struct statx& info) {
     uint32_t attributes = 0;
     mode_t mode = info.stx_mode;
     if (S_ISLNK(mode)) {
         attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
         struct stat target {};
-        if (stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode))
+        if (fstatat(dirFd, name, &target, 0) == 0 && S_ISDIR(target.st_mode))
             attributes |= FILE_ATTRIBUTE_DIRECTORY;
         else
             attributes |= FILE_ATTRIBUTE_ARCHIVE;
@@ -180,24 +186,17 @@ bool MatchFileMask(const std::string& mask, const std::string& name) {
 }
 
 bool IsDriveRoot(const fs::path& folder) {
-    std::error_code error;
-    for (char letter = 'a'; letter <= 'z'; ++letter) {
-        fs::path drive = DriveFolder(letter);
-        if (drive.empty())
-            continue;
-        if (drive.lexically_normal() == folder.lexically_normal() || fs::equivalent(drive, folder, error))
-            return true;
-    }
-    return false;
+    std::string windowsPath = ToWindowsPath(folder);
+    return windowsPath.size() == 3 && windowsPath.compare(1, 2, ":\\") == 0;
 }
 
-TFindData FindDataOf(const fs::path& path, const std::string& name) {
+TFindData FindDataOf(int dirFd, const fs::path& path, const std::string& name) {
     TFindData data;
     data.Name = name;
     struct statx info {};
-    if (!StatPath(path, false, info))
+    if (!StatAt(dirFd, name.c_str(), false, info))
         return data;
-    data.Attributes = AttributesOf(path, info);
+    data.Attributes = AttributesOf(dirFd, name.c_str(), path, info);
     // A link is listed as itself: its own times, and no size (the target's bytes are not its own).
     if (!S_ISLNK(info.stx_mode) && !S_ISDIR(info.stx_mode))
         data.Size = info.stx_size;
@@ -279,7 +278,7 @@ uint32_t GetFileAttributes(const std::string& path) {
     struct statx info {};
     if (!resolved || !StatPath(*resolved, false, info))
         return INVALID_FILE_ATTRIBUTES;
-    return AttributesOf(*resolved, info);
+    return AttributesOf(AT_FDCWD, resolved->c_str(), *resolved, info);
 }
 
 bool SetFileAttributes(const std::string& path, uint32_t attributes) {
@@ -435,15 +434,17 @@ std::vector<TFindData> FindFiles(const std::string& pattern) {
         return found;
     if (!IsDriveRoot(*folder)) {
         if (MatchFileMask(mask, "."))
-            found.push_back(FindDataOf(*folder, "."));
+            found.push_back(FindDataOf(dirfd(directory.get()), *folder, "."));
         if (MatchFileMask(mask, ".."))
-            found.push_back(FindDataOf(*folder / "..", ".."));
+            found.push_back(FindDataOf(dirfd(directory.get()), *folder / "..", ".."));
     }
     while (const dirent* entry = readdir(directory.get())) {
         std::string name = entry->d_name;
-        if (name == "." || name == ".." || !MatchFileMask(mask, name))
+        // A Linux name with a backslash cannot be named by any Windows path: joined to its folder it would
+        // name another file ("..\\x" climbing out of the folder), so the search does not offer it.
+        if (name == "." || name == ".." || name.find('\\') != std::string::npos || !MatchFileMask(mask, name))
             continue;
-        found.push_back(FindDataOf(*folder / name, name));
+        found.push_back(FindDataOf(dirfd(directory.get()), *folder / name, name));
     }
     return found;
 }

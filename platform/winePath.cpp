@@ -3,12 +3,15 @@
 #include "platform/sysUtils.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -38,17 +41,76 @@ bool EntryExists(const fs::path& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
+// The names of a folder by their lower-case form, each with the first name of that form in the folder's
+// order, and the folder's identity and times when they were read.
+struct TFolderListing {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    timespec Modified{};
+    timespec Changed{};
+    std::unordered_map<std::string, std::string> FirstByLowerName;
+};
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Listings of folders searched without regard to case, so that a scan that tests many missing names in one
+// large folder (system32) reads it once. A listing is kept only once its folder has not changed for a while:
+// the file system's clock is coarse, so two changes within one tick can leave the same modification time.
+constexpr size_t MaxCachedListings = 256;
+constexpr time_t StableSeconds = 2;
+std::mutex gListingMutex;
+std::unordered_map<std::string, TFolderListing> gListings;
+
 // The first name in Folder's listing that equals Name without regard to case; empty when none does.
 std::string FindNameIgnoringCase(const fs::path& folder, const std::string& name) {
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return {};
+    std::string lowerName = LowerCase(name);
+    const std::string& key = folder.native();
+    {
+        std::lock_guard lock(gListingMutex);
+        auto it = gListings.find(key);
+        if (it != gListings.end()) {
+            const TFolderListing& listing = it->second;
+            if (listing.Device == info.st_dev && listing.Inode == info.st_ino &&
+                SameTime(listing.Modified, info.st_mtim) && SameTime(listing.Changed, info.st_ctim)) {
+                auto found = listing.FirstByLowerName.find(lowerName);
+                return found == listing.FirstByLowerName.end() ? std::string() : found->second;
+            }
+            gListings.erase(it);
+        }
+    }
+
     std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(folder.c_str()), closedir);
     if (!directory)
         return {};
+    TFolderListing listing;
+    listing.Device = info.st_dev;
+    listing.Inode = info.st_ino;
+    listing.Modified = info.st_mtim;
+    listing.Changed = info.st_ctim;
     while (const dirent* entry = readdir(directory.get())) {
         std::string candidate = entry->d_name;
-        if (candidate != "." && candidate != ".." && SameText(candidate, name))
-            return candidate;
+        if (candidate != "." && candidate != "..")
+            listing.FirstByLowerName.emplace(LowerCase(candidate), candidate);
     }
-    return {};
+    auto found = listing.FirstByLowerName.find(lowerName);
+    std::string match = found == listing.FirstByLowerName.end() ? std::string() : found->second;
+
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    bool stable =
+        info.st_mtim.tv_sec + StableSeconds < now.tv_sec && info.st_ctim.tv_sec + StableSeconds < now.tv_sec;
+    if (stable) {
+        std::lock_guard lock(gListingMutex);
+        if (gListings.size() >= MaxCachedListings)
+            gListings.clear();
+        gListings.emplace(key, std::move(listing));
+    }
+    return match;
 }
 
 // Whether Folder is Path itself or one of its ancestors, compared component by component.
@@ -102,8 +164,22 @@ struct TDrive {
 
 // The drives of the prefix in letter order, with Z: as "/" when the prefix names no z: drive.
 std::vector<TDrive> ListDrives() {
+    // Only the letters that the dosdevices folder names can be drives (and Z: always may be).
+    bool named[26] = {};
+    named['z' - 'a'] = true;
+    std::unique_ptr<DIR, int (*)(DIR*)> devices(opendir((PrefixFolder() / "dosdevices").c_str()), closedir);
+    while (devices) {
+        const dirent* entry = readdir(devices.get());
+        if (entry == nullptr)
+            break;
+        if (entry->d_name[0] >= 'a' && entry->d_name[0] <= 'z' && entry->d_name[1] == ':' &&
+            entry->d_name[2] == '\0')
+            named[entry->d_name[0] - 'a'] = true;
+    }
     std::vector<TDrive> drives;
     for (char letter = 'a'; letter <= 'z'; ++letter) {
+        if (!named[letter - 'a'])
+            continue;
         fs::path folder = DriveFolder(letter);
         if (!folder.empty())
             drives.push_back({UpperLetter(letter), NormalAbsolute(folder)});

@@ -395,6 +395,14 @@ TEST_F(FindFilesTest, DriveRootsHaveNoDotEntriesAndMissingFoldersNothing) {
     EXPECT_EQ(Names(FindFiles("C:\\f\\link\\*")), (std::vector<std::string>{".", ".."}));
 }
 
+TEST_F(FindFilesTest, NamesThatNoWindowsPathCanNameAreNotListed) {
+    // Joined to its folder, this name would lead two folders up, to a file outside the searched folder.
+    Machine.WriteFile("C:\\victim.txt", "outside");
+    Machine.WriteHostFile(Host("C:\\f\\ab12cd34.default") / "..\\..\\victim.txt", "inside");
+    std::vector<std::string> names = Names(FindFiles("C:\\f\\ab12cd34.default\\*.*"));
+    EXPECT_EQ(names, (std::vector<std::string>{".", ".."}));
+}
+
 TEST_F(FileSystemTest, FileTimesAreUtcFileTimes) {
     Machine.WriteFile("C:\\t\\file.txt", "x");
     const long long written = 1'600'000'000;

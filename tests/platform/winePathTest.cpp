@@ -2,9 +2,11 @@
 
 #include "support/tempMachine.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
+#include <thread>
 
 namespace fs = std::filesystem;
 using platform::DriveFolder;
@@ -193,6 +195,22 @@ TEST_F(WinePathTest, ResolveAndBackAgain) {
         ASSERT_TRUE(resolved.has_value());
         EXPECT_EQ(ToWindowsPath(*resolved), path);
     }
+}
+
+// Folders that have not changed for a while have their listings remembered; a change must still show at once.
+TEST_F(WinePathTest, RememberedListingsFollowChangesOfTheFolder) {
+    Machine.WriteFile("C:\\Settled\\Alpha.txt", "x");
+    Machine.WriteFile("C:\\Settled\\Beta.txt", "x");
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    fs::path folder = Machine.DriveC() / "Settled";
+    EXPECT_EQ(ResolvePath("C:\\settled\\ALPHA.TXT"), folder / "Alpha.txt");
+    EXPECT_EQ(ResolvePath("C:\\settled\\GAMMA.TXT"), folder / "GAMMA.TXT");
+
+    Machine.WriteHostFile(folder / "Gamma.txt", "x");
+    fs::rename(folder / "Alpha.txt", folder / "Renamed.txt");
+    EXPECT_EQ(ResolvePath("C:\\settled\\GAMMA.TXT"), folder / "Gamma.txt");
+    EXPECT_EQ(ResolvePath("C:\\settled\\ALPHA.TXT"), folder / "ALPHA.TXT");
+    EXPECT_EQ(ResolvePath("C:\\settled\\beta.txt"), folder / "Beta.txt");
 }
 
 TEST_F(WinePathTest, RealLocationFollowsEveryLink) {
