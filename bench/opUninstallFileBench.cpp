@@ -13,6 +13,8 @@
 namespace {
 
 constexpr int ProgramCount = 10000;
+// One program in this many left files and keys behind (a machine with a hundred of them installed).
+constexpr int InstalledEvery = 100;
 
 std::string ProgramName(int i) {
     char name[32];
@@ -20,7 +22,7 @@ std::string ProgramName(int i) {
     return name;
 }
 
-// One machine for all benchmarks: every tenth program left files and keys behind.
+// One machine for all benchmarks.
 class TBenchMachine {
 public:
     TBenchMachine() {
@@ -41,7 +43,7 @@ public:
             program.Registry(2, "HKLM{sw}\\Vendor" + std::to_string(i));
             program.Registry(3, "HKLM{sw}\\Vendor" + std::to_string(i) + "\\Path");
             program.Probe("HKLM{sw}\\Vendor" + std::to_string(i), "Path");
-            if (i % 10 == 0) {
+            if (i % InstalledEvery == 0) {
                 FMachine.WriteFile("C:\\Program Files\\Vendor" + std::to_string(i) + "\\app.exe", "x");
                 system.Key("Software\\Vendor" + std::to_string(i))
                     .String("Path", "C:\\Program Files\\Vendor");
@@ -116,5 +118,30 @@ void BM_ScanLookupsOnly(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ScanLookupsOnly)->Unit(benchmark::kMillisecond);
+
+// The machine's share of the scan: one existence test of a missing file and of a missing key.
+void BM_ItemExistsMissingFile(benchmark::State& state) {
+    Machine();
+    TUFileOp database = TUFileOp::FromContents({}, {});
+    for (auto _ : state)
+        benchmark::DoNotOptimize(database.ItemExists("C:\\Program Files\\Vendor1\\app.exe", 1));
+}
+BENCHMARK(BM_ItemExistsMissingFile)->Unit(benchmark::kMicrosecond);
+
+void BM_ItemExistsMissingKey(benchmark::State& state) {
+    Machine();
+    TUFileOp database = TUFileOp::FromContents({}, {});
+    for (auto _ : state)
+        benchmark::DoNotOptimize(database.ItemExists("HKEY_LOCAL_MACHINE\\Software\\Vendor1", 2));
+}
+BENCHMARK(BM_ItemExistsMissingKey)->Unit(benchmark::kMicrosecond);
+
+void BM_ItemExistsMissingValue(benchmark::State& state) {
+    Machine();
+    TUFileOp database = TUFileOp::FromContents({}, {});
+    for (auto _ : state)
+        benchmark::DoNotOptimize(database.ItemExists("HKEY_LOCAL_MACHINE\\Software\\Vendor1\\Path", 3));
+}
+BENCHMARK(BM_ItemExistsMissingValue)->Unit(benchmark::kMicrosecond);
 
 } // namespace
