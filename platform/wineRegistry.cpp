@@ -3,6 +3,7 @@
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +118,39 @@ std::vector<std::string> SplitNtPath(const std::string& path) {
     return parts;
 }
 
+// Writers count their saves of each hive in the lock file. A writer that finds another count than the one of
+// its own copy reloads the hive even when the file's identity, size and time look unchanged (a renamed file
+// may get the inode number of the one it replaced, within the same tick of the clock).
+std::array<uint64_t, 3> ReadGenerations(const fs::path& prefix) {
+    std::array<uint64_t, 3> generations{};
+    int fd = open((prefix / WritersLockName).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        unsigned char bytes[24] = {};
+        if (pread(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
+            for (size_t i = 0; i < 3; ++i)
+                for (size_t b = 0; b < 8; ++b)
+                    generations[i] |= static_cast<uint64_t>(bytes[8 * i + b]) << (8 * b);
+        close(fd);
+    }
+    return generations;
+}
+
+uint64_t BumpGeneration(const fs::path& prefix, size_t hive) {
+    std::array<uint64_t, 3> generations = ReadGenerations(prefix);
+    ++generations[hive];
+    unsigned char bytes[24] = {};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t b = 0; b < 8; ++b)
+            bytes[8 * i + b] = static_cast<unsigned char>(generations[i] >> (8 * b));
+    int fd = open((prefix / WritersLockName).c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        if (pwrite(fd, bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+            generations[hive] = 0;
+        close(fd);
+    }
+    return generations[hive];
+}
+
 } // namespace
 
 TWineRegistry& TWineRegistry::Instance() {
@@ -143,7 +177,7 @@ TWineRegistry::TCachedHive& TWineRegistry::Entry(THiveFile hive) {
     return FHives[FileOf(hive).string()];
 }
 
-TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
+TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive, uint64_t generation) {
     fs::path file = FileOf(hive);
     TCachedHive& entry = FHives[file.string()];
     struct stat info {};
@@ -157,7 +191,7 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
     }
     if (entry.Hive && entry.Exists && entry.Device == info.st_dev && entry.Inode == info.st_ino &&
         entry.Size == info.st_size && entry.ModificationTime.tv_sec == info.st_mtim.tv_sec &&
-        entry.ModificationTime.tv_nsec == info.st_mtim.tv_nsec) {
+        entry.ModificationTime.tv_nsec == info.st_mtim.tv_nsec && entry.Generation == generation) {
         entry.Mode = info.st_mode;
         return entry;
     }
@@ -179,14 +213,16 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
     entry.Size = opened.st_size;
     entry.ModificationTime = opened.st_mtim;
     entry.Mode = opened.st_mode;
+    entry.Generation = generation;
     entry.Hive = THive::Parse(std::move(text));
     return entry;
 }
 
 void TWineRegistry::RefreshAll() {
-    Refresh(THiveFile::System);
-    Refresh(THiveFile::User);
-    Refresh(THiveFile::UserDefault);
+    std::array<uint64_t, 3> generations = ReadGenerations(PrefixFolder());
+    Refresh(THiveFile::System, generations[0]);
+    Refresh(THiveFile::User, generations[1]);
+    Refresh(THiveFile::UserDefault, generations[2]);
 }
 
 void TWineRegistry::Invalidate(THiveFile hive) {
@@ -355,7 +391,8 @@ bool TWineRegistry::CanWrite(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
     if (location.UsersRoot)
         return IsFolder(PrefixFolder());
-    return Writable(Refresh(location.Hive));
+    return Writable(
+        Refresh(location.Hive, ReadGenerations(PrefixFolder())[static_cast<size_t>(location.Hive)]));
 }
 
 std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
@@ -518,6 +555,7 @@ bool TWineRegistry::Save(THiveFile hive) {
         entry.Size = info.st_size;
         entry.ModificationTime = info.st_mtim;
         entry.Mode = info.st_mode;
+        entry.Generation = BumpGeneration(folder, static_cast<size_t>(hive));
     } else {
         Invalidate(hive);
     }

@@ -76,6 +76,7 @@ private:
         off_t Size = 0;
         struct timespec ModificationTime {};
         mode_t Mode = 0;
+        uint64_t Generation = 0;
         std::unique_ptr<THive> Hive;
     };
     struct TStart {
@@ -88,7 +89,7 @@ private:
     TWineRegistry() = default;
 
     std::filesystem::path FileOf(THiveFile hive) const;
-    TCachedHive& Refresh(THiveFile hive);
+    TCachedHive& Refresh(THiveFile hive, uint64_t generation);
     void RefreshAll();
     TCachedHive& Entry(THiveFile hive);
     bool Writable(const TCachedHive& entry) const;

@@ -1,0 +1,364 @@
+#include "platform/wineRegistry.h"
+
+#include "platform/registry.h"
+#include "support/hiveBuilder.h"
+#include "support/tempMachine.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadHostFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string ServerFolderName(const fs::path& prefix) {
+    struct stat info {};
+    stat(prefix.c_str(), &info);
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    return name;
+}
+
+// A stand-in for a running wineserver: a child process that holds a POSIX write lock on <folder>/lock.
+class TFakeWineServer {
+public:
+    explicit TFakeWineServer(const fs::path& serverFolder) {
+        fs::create_directories(serverFolder);
+        int ready[2] = {-1, -1};
+        if (pipe(ready) != 0)
+            return;
+        FPid = fork();
+        if (FPid == 0) {
+            close(ready[0]);
+            int fd = open((serverFolder / "lock").c_str(), O_RDWR | O_CREAT, 0600);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            char locked = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 1 : 0;
+            if (write(ready[1], &locked, 1) != 1)
+                _exit(1);
+            for (;;)
+                pause();
+        }
+        close(ready[1]);
+        char locked = 0;
+        FLocked = FPid > 0 && read(ready[0], &locked, 1) == 1 && locked == 1;
+        close(ready[0]);
+    }
+    ~TFakeWineServer() { Stop(); }
+    TFakeWineServer(const TFakeWineServer&) = delete;
+    TFakeWineServer& operator=(const TFakeWineServer&) = delete;
+
+    bool Locked() const { return FLocked; }
+    void Stop() {
+        if (FPid > 0) {
+            kill(FPid, SIGKILL);
+            waitpid(FPid, nullptr, 0);
+            FPid = -1;
+        }
+    }
+
+private:
+    pid_t FPid = -1;
+    bool FLocked = false;
+};
+
+// Runs Body in a child process and returns its exit status (-1 when it did not exit normally).
+template <typename TBody> int InChild(TBody body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class WineRegistryTest : public testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(FMachine.Root() / "run-user");
+        TWineRegistry::SetRuntimeFolderForTesting(FMachine.Root() / "run-user");
+        THiveBuilder system(THiveBuilder::System);
+        system.Key("Software\\Acme").String("Path", "C:\\Acme").Dword("N", 1);
+        system.Key("Software\\Acme\\Sub").String("Level", "3");
+        FMachine.WriteRegistryFile("system.reg", system.Text());
+        FMachine.WriteRegistryFile(
+            "user.reg", THiveBuilder(THiveBuilder::User).Key("Software\\Mine").String("A", "b").Text());
+    }
+    void TearDown() override {
+        TWineRegistry::SetRuntimeFolderForTesting({});
+        TWineRegistry::SetSaveHookForTesting({});
+    }
+
+    fs::path SystemFile() const { return FMachine.Prefix() / "system.reg"; }
+    std::string ReadAcme(const std::string& name) {
+        TRegistry registry(KEY_READ);
+        registry.SetRootKey(HKEY_LOCAL_MACHINE);
+        return registry.OpenKey("\\Software\\Acme", false) ? registry.ReadString(name) : "<no key>";
+    }
+    // Writes a value through a fresh accessor; false when the write was refused.
+    bool WriteAcme(const std::string& name, const std::string& value) {
+        TRegistry registry;
+        registry.SetRootKey(HKEY_LOCAL_MACHINE);
+        if (!registry.OpenKey("\\Software\\Acme", false))
+            return false;
+        try {
+            registry.WriteString(name, value);
+            return true;
+        } catch (const ERegistryException&) {
+            return false;
+        }
+    }
+    void ReplaceFile(const fs::path& path, const std::string& text) {
+        fs::path temp = path.string() + ".new";
+        FMachine.WriteHostFile(temp, text);
+        fs::rename(temp, path);
+    }
+
+    TTempMachine FMachine;
+};
+
+TEST_F(WineRegistryTest, SeesChangesOfOtherProgramsBetweenOpens) {
+    EXPECT_EQ(ReadAcme("Path"), "C:\\Acme");
+
+    // Replaced by rename, as Wine and editors do.
+    ReplaceFile(SystemFile(),
+                THiveBuilder(THiveBuilder::System).Key("Software\\Acme").String("Path", "D:\\New").Text());
+    EXPECT_EQ(ReadAcme("Path"), "D:\\New");
+    // Rewritten in place with another size.
+    FMachine.WriteRegistryFile(
+        "system.reg",
+        THiveBuilder(THiveBuilder::System).Key("Software\\Acme").String("Path", "E:\\Longer").Text());
+    EXPECT_EQ(ReadAcme("Path"), "E:\\Longer");
+
+    // A vanished file is an empty hive that cannot be written.
+    fs::remove(SystemFile());
+    EXPECT_EQ(ReadAcme("Path"), "<no key>");
+    TRegistry registry;
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    EXPECT_FALSE(registry.OpenKey("\\Software\\Acme", true));
+    EXPECT_FALSE(registry.DeleteKey("\\Software\\Acme"));
+    EXPECT_FALSE(fs::exists(SystemFile()));
+
+    ReplaceFile(SystemFile(),
+                THiveBuilder(THiveBuilder::System).Key("Software\\Acme").String("Path", "F:\\Back").Text());
+    EXPECT_EQ(ReadAcme("Path"), "F:\\Back");
+}
+
+TEST_F(WineRegistryTest, AWriteKeepsWhatAnotherProgramChangedBeforeIt) {
+    ASSERT_TRUE(WriteAcme("Ours1", "1"));
+    std::string text = ReadHostFile(SystemFile());
+    text += "\n[Software\\\\Theirs] 1796892292\n\"T\"=\"x\"\n";
+    ReplaceFile(SystemFile(), text);
+    ASSERT_TRUE(WriteAcme("Ours2", "2"));
+
+    auto disk = THive::Parse(ReadHostFile(SystemFile()));
+    EXPECT_TRUE(disk->Complete()) << disk->Problem();
+    THiveKey* software = disk->Root().FindChild("Software");
+    EXPECT_NE(software->FindChild("Theirs"), nullptr);
+    EXPECT_NE(software->FindChild("Acme")->FindValue("Ours1"), nullptr);
+    EXPECT_NE(software->FindChild("Acme")->FindValue("Ours2"), nullptr);
+}
+
+TEST_F(WineRegistryTest, ConcurrentWritersOfOnePrefixLoseNothing) {
+    constexpr int Count = 15;
+    pid_t child = fork();
+    if (child == 0) {
+        bool ok = true;
+        for (int i = 0; i < Count; ++i)
+            ok = WriteAcme("Child" + std::to_string(i), std::string(static_cast<size_t>(i % 3), 'c')) && ok;
+        _exit(ok ? 0 : 1);
+    }
+    for (int i = 0; i < Count; ++i)
+        EXPECT_TRUE(WriteAcme("Parent" + std::to_string(i), std::string(static_cast<size_t>(i % 3), 'p')));
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    auto disk = THive::Parse(ReadHostFile(SystemFile()));
+    THiveKey* acme = disk->Root().FindChild("Software")->FindChild("Acme");
+    for (int i = 0; i < Count; ++i) {
+        EXPECT_NE(acme->FindValue("Child" + std::to_string(i)), nullptr) << i;
+        EXPECT_NE(acme->FindValue("Parent" + std::to_string(i)), nullptr) << i;
+    }
+    EXPECT_EQ(ReadAcme("Child7"), "c");
+}
+
+TEST_F(WineRegistryTest, ASaveKilledPartWayLeavesTheOldFileWhole) {
+    const std::string before = ReadHostFile(SystemFile());
+    for (int stage : {1, 2}) {
+        int status = InChild([&] {
+            TWineRegistry::SetSaveHookForTesting([stage](int reached) {
+                if (reached == stage)
+                    _exit(7); // the process dies in the middle of the save
+                return true;
+            });
+            WriteAcme("Crash", std::string(4000, 'x'));
+        });
+        EXPECT_EQ(status, 7);
+        EXPECT_EQ(ReadHostFile(SystemFile()), before) << "stage " << stage;
+        EXPECT_EQ(ReadAcme("Crash"), "");
+    }
+    // The next save succeeds and clears the dead writer's temporary file.
+    ASSERT_TRUE(WriteAcme("After", "ok"));
+    auto disk = THive::Parse(ReadHostFile(SystemFile()));
+    EXPECT_TRUE(disk->Complete());
+    EXPECT_EQ(ReadAcme("After"), "ok");
+    for (const auto& item : fs::directory_iterator(FMachine.Prefix()))
+        EXPECT_EQ(item.path().filename().string().find("system.reg."), std::string::npos) << item.path();
+}
+
+TEST_F(WineRegistryTest, AFailedSaveChangesNeitherTheFileNorWhatIsRead) {
+    const std::string before = ReadHostFile(SystemFile());
+    TWineRegistry::SetSaveHookForTesting([](int stage) { return stage != 2; });
+    EXPECT_FALSE(WriteAcme("Path", "changed"));
+    TRegistry registry;
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    EXPECT_FALSE(registry.DeleteKey("\\Software\\Acme\\Sub"));
+    TWineRegistry::SetSaveHookForTesting({});
+    EXPECT_EQ(ReadHostFile(SystemFile()), before);
+    EXPECT_EQ(ReadAcme("Path"), "C:\\Acme");
+    EXPECT_TRUE(registry.KeyExists("\\Software\\Acme\\Sub"));
+}
+
+class WineServerDetection : public WineRegistryTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(WineServerDetection, ARunningServerRefusesEveryWriteWhileReadsGoOn) {
+    bool underRuntimeFolder = GetParam();
+    fs::path serverFolder;
+    if (underRuntimeFolder) {
+        serverFolder = FMachine.Root() / "run-user" / "wine" / ServerFolderName(FMachine.Prefix());
+    } else {
+        // Without /run/user/<uid>: $TMPDIR/<name from the prefix's wineserver file>/server-...
+        TWineRegistry::SetRuntimeFolderForTesting(FMachine.Root() / "no-run-user");
+        FMachine.WriteHostFile(FMachine.Prefix() / "wineserver", "wine-32g8kH");
+        serverFolder = FMachine.Root() / "tmp" / "wine-32g8kH" / ServerFolderName(FMachine.Prefix());
+    }
+    const std::string before = ReadHostFile(SystemFile());
+    {
+        TFakeWineServer server(serverFolder);
+        ASSERT_TRUE(server.Locked());
+        EXPECT_TRUE(TWineRegistry::Instance().WineServerRunning());
+
+        TRegistry registry;
+        registry.SetRootKey(HKEY_LOCAL_MACHINE);
+        ASSERT_TRUE(registry.OpenKey("\\Software\\Acme", false)); // opening for writing still works
+        EXPECT_EQ(registry.ReadString("Path"), "C:\\Acme");
+        EXPECT_THROW(registry.WriteString("Path", "x"), ERegistryException);
+        EXPECT_FALSE(registry.DeleteValue("Path"));
+        EXPECT_FALSE(registry.DeleteKey("\\Software\\Acme\\Sub"));
+        EXPECT_FALSE(registry.OpenKey("\\Software\\Acme\\New", true));
+        EXPECT_FALSE(registry.KeyExists("\\Software\\Acme\\New"));
+        EXPECT_EQ(ReadHostFile(SystemFile()), before);
+    }
+    // The lock file stays after the server ends; only the lock counts.
+    ASSERT_TRUE(fs::exists(serverFolder / "lock"));
+    EXPECT_FALSE(TWineRegistry::Instance().WineServerRunning());
+    EXPECT_TRUE(WriteAcme("Path", "after the server"));
+    EXPECT_EQ(ReadAcme("Path"), "after the server");
+}
+
+INSTANTIATE_TEST_SUITE_P(ServerFolders, WineServerDetection, testing::Bool());
+
+TEST_F(WineRegistryTest, ALockInAnotherBaseFolderIsNotThisPrefixsServer) {
+    // With /run/user/<uid> present, Wine never looks under $TMPDIR.
+    FMachine.WriteHostFile(FMachine.Prefix() / "wineserver", "wine-32g8kH");
+    TFakeWineServer server(FMachine.Root() / "tmp" / "wine-32g8kH" / ServerFolderName(FMachine.Prefix()));
+    ASSERT_TRUE(server.Locked());
+    EXPECT_FALSE(TWineRegistry::Instance().WineServerRunning());
+    TFakeWineServer other(FMachine.Root() / "run-user" / "wine" / "server-1-2");
+    EXPECT_FALSE(TWineRegistry::Instance().WineServerRunning());
+}
+
+TEST_F(WineRegistryTest, HivesThatMustNotBeWrittenRefuseReadWriteOpens) {
+    struct TCase {
+        const char* What;
+        std::function<void()> Prepare;
+    } cases[] = {
+        {"no write permission bit",
+         [&] { fs::permissions(SystemFile(), fs::perms::owner_read | fs::perms::group_read); }},
+        {"a line not understood",
+         [&] { FMachine.WriteRegistryFile("system.reg", ReadHostFile(SystemFile()) + "garbage line\n"); }},
+        {"truncated in a value",
+         [&] {
+             std::string text = ReadHostFile(SystemFile());
+             FMachine.WriteRegistryFile("system.reg", text.substr(0, text.find("\"Level\"") + 5));
+         }},
+    };
+    for (const TCase& c : cases) {
+        SetUp();
+        c.Prepare();
+        const std::string before = ReadHostFile(SystemFile());
+        TRegistry registry;
+        registry.SetRootKey(HKEY_LOCAL_MACHINE);
+        EXPECT_FALSE(registry.OpenKey("\\Software\\Acme", false)) << c.What;
+        EXPECT_FALSE(registry.OpenKey("\\Software\\Acme\\New", true)) << c.What;
+        EXPECT_FALSE(registry.DeleteKey("\\Software\\Acme\\Sub")) << c.What;
+        EXPECT_TRUE(registry.OpenKeyReadOnly("\\Software\\Acme")) << c.What;
+        EXPECT_EQ(registry.ReadString("Path"), "C:\\Acme") << c.What;
+        EXPECT_THROW(registry.WriteString("Path", "x"), ERegistryException) << c.What;
+        EXPECT_EQ(ReadHostFile(SystemFile()), before) << c.What;
+        // The other hives are not affected.
+        registry.SetRootKey(HKEY_CURRENT_USER);
+        registry.SetAccess(KEY_ALL_ACCESS);
+        ASSERT_TRUE(registry.OpenKey("\\Software\\Mine", false)) << c.What;
+        registry.WriteString("A", "c");
+        fs::permissions(SystemFile(), fs::perms::owner_read | fs::perms::owner_write);
+    }
+}
+
+TEST_F(WineRegistryTest, AnImmutableHiveFailsTheWriteAndStaysAsItWas) {
+    const std::string before = ReadHostFile(SystemFile());
+    if (!FMachine.SetImmutable(SystemFile(), true))
+        GTEST_SKIP() << "the file system has no immutable flag";
+    EXPECT_FALSE(WriteAcme("Path", "x"));
+    EXPECT_EQ(ReadAcme("Path"), "C:\\Acme");
+    FMachine.SetImmutable(SystemFile(), false);
+    EXPECT_EQ(ReadHostFile(SystemFile()), before);
+}
+
+TEST(WineRegistryNoPrefix, FindsNothingAndWritesNothing) {
+    TTempMachine machine;
+    setenv("WINEPREFIX", (machine.Root() / "missing").c_str(), 1);
+    TRegistry registry;
+    for (HKEY root :
+         {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, HKEY_USERS, HKEY_CURRENT_CONFIG}) {
+        registry.SetRootKey(root);
+        EXPECT_FALSE(registry.KeyExists("\\Software"));
+        EXPECT_FALSE(registry.OpenKey("\\Software\\New", true));
+        EXPECT_FALSE(registry.OpenKey("", false));
+        EXPECT_FALSE(registry.DeleteKey("\\Software"));
+    }
+    EXPECT_FALSE(fs::exists(machine.Root() / "missing"));
+
+    // A prefix without registry files: nothing to read, nothing to write.
+    setenv("WINEPREFIX", machine.Prefix().c_str(), 1);
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    EXPECT_TRUE(registry.OpenKeyReadOnly(""));
+    TStringList names;
+    registry.GetKeyNames(names);
+    EXPECT_TRUE(names.Empty());
+    registry.SetAccess(KEY_ALL_ACCESS);
+    EXPECT_FALSE(registry.OpenKey("\\Software\\New", true));
+    EXPECT_FALSE(fs::exists(machine.Prefix() / "system.reg"));
+}
+
+} // namespace
