@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <sstream>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace platform {
 
@@ -103,7 +104,8 @@ bool IsWineLoader(const std::filesystem::path& program) {
 
 // The program-file text of a process: the Windows path that Wine put as argv[0] for a process that a Wine
 // loader runs (comm is cut to 15 characters, so it cannot serve), else the program file itself.
-std::string ProgramText(const std::string& folder, const std::string& program) {
+std::string ProgramText(const std::string& folder, const std::string& program,
+                        std::unordered_map<std::string, std::string>& windowsPaths) {
     if (IsWineLoader(program)) {
         std::string commandLine = ReadSmallFile(folder + "/cmdline");
         std::string first = commandLine.substr(0, commandLine.find('\0'));
@@ -111,7 +113,11 @@ std::string ProgramText(const std::string& folder, const std::string& program) {
         if (!first.empty() && first[0] != '/')
             return first;
     }
-    return ToWindowsPath(program);
+    // Many processes share a program file (shells, helpers); its Windows path is looked up once per walk.
+    auto known = windowsPaths.find(program);
+    if (known == windowsPaths.end())
+        known = windowsPaths.emplace(program, ToWindowsPath(program)).first;
+    return known->second;
 }
 
 } // namespace
@@ -122,6 +128,7 @@ std::vector<TProcessEntry> CreateProcessSnapshot() {
     if (!proc)
         return entries;
     const uid_t ownUser = getuid();
+    std::unordered_map<std::string, std::string> windowsPaths;
     while (const dirent* item = readdir(proc.get())) {
         uint32_t processId = 0;
         if (!ParseProcessId(item->d_name, processId))
@@ -136,7 +143,7 @@ std::vector<TProcessEntry> CreateProcessSnapshot() {
         std::string program = ReadLink(folder + "/exe");
         if (program.empty())
             continue;
-        entries.push_back({processId, stat.ParentProcessId, ProgramText(folder, program)});
+        entries.push_back({processId, stat.ParentProcessId, ProgramText(folder, program, windowsPaths)});
     }
     return entries;
 }
