@@ -221,6 +221,26 @@ TEST_F(RegistryOpTest, DisplayNamesMatchExactlyAfterTrimmingTheRegistryValue) {
     EXPECT_EQ(FOp.GetSoftwareRow("acme tool", FSmall, FLarge, row), 0);
 }
 
+// Listing and rows open the entries read-only; the search behind describing and deleting opens them for
+// writing, so a machine hive that cannot be written hides its entries from it.
+TEST_F(RegistryOpTest, ReadOnlyMachineHiveIsListedButNotSearchedForDeletion) {
+    Entry(FSystem, "AcmeTool", "Acme Tool");
+    WriteHives();
+    AddOwnIcon();
+    const std::string before = ReadText(FMachine.Prefix() / "system.reg");
+    fs::permissions(FMachine.Prefix() / "system.reg", fs::perms::owner_read);
+
+    TStringList names;
+    EXPECT_EQ(FOp.ListInstalledNames(names), 1);
+    TStringList row;
+    EXPECT_EQ(FOp.GetSoftwareRow("Acme Tool", FSmall, FLarge, row), 4);
+    EXPECT_EQ(FOp.FindUninstallKey("Acme Tool"), "");
+    EXPECT_EQ(FOp.GetUninstallDes("Acme Tool", 0), TUNINSTALL_DES{});
+    EXPECT_FALSE(FOp.DeleteUninstallKey("Acme Tool"));
+    EXPECT_FALSE(FOp.DeleteRegItem(LmUninstall + "AcmeTool", TURegistryOp::KindRegistryKey));
+    EXPECT_EQ(ReadText(FMachine.Prefix() / "system.reg"), before);
+}
+
 TEST_F(RegistryOpTest, DescribesTheEntryWithTrimmedValues) {
     FSystem.Key(Uninstall + "AcmeTool")
         .String("DisplayName", "Acme Tool")
