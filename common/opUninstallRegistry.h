@@ -89,7 +89,9 @@ public:
     // backslash naming the default value); false for other kinds, for what does not exist or cannot be
     // deleted, and for what the safety guard refuses.
     bool DeleteRegItem(const std::string& path, uint16_t kind);
-    // The item lines (kind digit, then full path) of the registry traces of an installed program.
+    // The item lines (kind digit, then full path) of the registry traces of an installed program. Start-up
+    // and App Paths values are searched for the install location only when it is a folder of the program's
+    // own (one that the safety guard would let go).
     int GetLeftoverKeys(const std::string& displayName, platform::TStringList& items);
     // The existing folders (lower-case, each once) that the probe values name.
     int GetFoldersFromValues(const platform::TStringList& keyPaths, const platform::TStringList& valueNames,
