@@ -37,7 +37,10 @@ TDateTime MachineNow() {
 }
 
 std::string TwoDigits(int value) {
-    return (value < 10 ? "0" : "") + std::to_string(value);
+    std::string digits = std::to_string(value);
+    if (digits.size() < 2)
+        digits.insert(digits.begin(), '0');
+    return digits;
 }
 
 } // namespace
