@@ -378,6 +378,9 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
     if (stat(destination->c_str(), &destinationInfo) == 0) {
         if (failIfExists || S_ISDIR(destinationInfo.st_mode) || IsReadOnlyMode(destinationInfo.st_mode))
             return false;
+        // As on Windows, a hidden destination is not replaced either.
+        if ((GetFileAttributes(to) & FILE_ATTRIBUTE_HIDDEN) != 0)
+            return false;
         // Truncating the destination would empty the source when both are the same file.
         if (destinationInfo.st_dev == sourceInfo.st_dev && destinationInfo.st_ino == sourceInfo.st_ino)
             return false;

@@ -215,11 +215,11 @@ std::string WithKey(const std::string& text, const std::string& section, const s
     return result;
 }
 
-// A name for the replacement file beside the profile, unique among the threads and processes writing.
-std::string TemporaryName(const std::string& fileName) {
+// A name for the replacement file beside the profile, unique among the threads and processes writing and
+// short enough for any profile's folder.
+std::string TemporaryName() {
     static std::atomic<unsigned> counter{0};
-    return "." + fileName + "." + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1)) +
-           ".tmp";
+    return ".profile-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
 }
 
 } // namespace
@@ -295,7 +295,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
     }
 
     std::string newText = WithKey(text, wantedSection, wantedKey, value);
-    std::string temporary = TemporaryName(name);
+    std::string temporary = TemporaryName();
     TDescriptor out(openat(folderFd.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!out.Valid())
         return false;

@@ -297,6 +297,8 @@ std::optional<fs::path> RealLocation(const std::string& windowsPath) {
 }
 
 std::string ToWindowsPath(const fs::path& linuxPath) {
+    if (linuxPath.empty())
+        return {};
     fs::path path = NormalAbsolute(linuxPath);
     std::vector<TDrive> drives = ListDrives();
 

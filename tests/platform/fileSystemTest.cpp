@@ -278,6 +278,10 @@ TEST_F(FileSystemTest, CopyFileRefusesWhatItCannotCopy) {
     EXPECT_FALSE(CopyFile("C:\\t\\folder", "C:\\t\\new.txt", false));
     EXPECT_FALSE(CopyFile("C:\\t\\file.txt", "C:\\t\\folder", false));
     EXPECT_FALSE(CopyFile("C:\\t\\file.txt", "C:\\t\\missing\\new.txt", false));
+    Machine.WriteFile("C:\\t\\hidden.txt", "hidden");
+    Machine.SetDosAttributes(Host("C:\\t\\hidden.txt"), 2);
+    EXPECT_FALSE(CopyFile("C:\\t\\file.txt", "C:\\t\\hidden.txt", false));
+    EXPECT_EQ(HostContent(Host("C:\\t\\hidden.txt")), "hidden");
     EXPECT_FALSE(fs::exists(Host("C:\\t\\new.txt")));
 }
 

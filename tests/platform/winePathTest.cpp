@@ -166,6 +166,7 @@ TEST_F(WinePathTest, ToWindowsPathChoosesTheClosestDrive) {
     EXPECT_EQ(ToWindowsPath(Machine.DriveC() / "windows" / ".." / "users"), "C:\\users");
     EXPECT_EQ(ToWindowsPath(Machine.Root() / "ddrive" / "Data"), "D:\\Data");
     EXPECT_EQ(ToWindowsPath("/"), "Z:\\");
+    EXPECT_EQ(ToWindowsPath(""), "");
     EXPECT_EQ(ToWindowsPath("/usr/lib"), "Z:\\usr\\lib");
     // A drive inside drive_c holds its own folder more closely than C: does.
     fs::remove(Machine.Prefix() / "dosdevices" / "d:");
