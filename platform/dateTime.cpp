@@ -36,6 +36,36 @@ TDateTime MachineNow() {
                           local.tm_sec, static_cast<int>(millis));
 }
 
+// Calendar fields of a day counted from 0001-01-01 (day 0).
+void DecodeDayNumber(long long d, int& year, int& month, int& day) {
+    int y = 1;
+    y += static_cast<int>(d / 146097 * 400);
+    d %= 146097;
+    long long cycle100 = std::min<long long>(d / 36524, 3);
+    d -= cycle100 * 36524;
+    y += static_cast<int>(cycle100 * 100);
+    y += static_cast<int>(d / 1461 * 4);
+    d %= 1461;
+    long long years = std::min<long long>(d / 365, 3);
+    d -= years * 365;
+    y += static_cast<int>(years);
+    int m = 1;
+    while (d >= DaysInMonth(y, m)) {
+        d -= DaysInMonth(y, m);
+        ++m;
+    }
+    year = y;
+    month = m;
+    day = static_cast<int>(d) + 1;
+}
+
+void DecodeMilliseconds(long long msOfDay, int& hour, int& minute, int& second, int& millisecond) {
+    hour = static_cast<int>(msOfDay / 3600000);
+    minute = static_cast<int>(msOfDay / 60000 % 60);
+    second = static_cast<int>(msOfDay / 1000 % 60);
+    millisecond = static_cast<int>(msOfDay % 1000);
+}
+
 std::string TwoDigits(int value) {
     std::string digits = std::to_string(value);
     if (digits.size() < 2)
@@ -111,38 +141,15 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 
 void DecodeDateTime(TDateTime value, int& year, int& month, int& day, int& hour, int& minute, int& second,
                     int& millisecond) {
-    // Milliseconds of the whole value, rounded, so that 23:59:59.9995 does not show as 24:00.
+    // Milliseconds of the whole value, rounded, so that 23:59:59.9995 does not show as 24:00. A negative
+    // value counts its days back from the origin and its fraction forward within that day.
     auto totalMs = static_cast<long long>(std::llround(std::fabs(value) * 86400000.0));
     long long days = totalMs / 86400000;
     long long msOfDay = totalMs % 86400000;
     if (value < 0)
         days = -days;
-    long long d = days + 693593; // days since 0001-01-01
-    int y = 1;
-    long long cycle400 = d / 146097;
-    d %= 146097;
-    y += static_cast<int>(cycle400 * 400);
-    long long cycle100 = std::min<long long>(d / 36524, 3);
-    d -= cycle100 * 36524;
-    y += static_cast<int>(cycle100 * 100);
-    long long cycle4 = d / 1461;
-    d %= 1461;
-    y += static_cast<int>(cycle4 * 4);
-    long long years = std::min<long long>(d / 365, 3);
-    d -= years * 365;
-    y += static_cast<int>(years);
-    int m = 1;
-    while (d >= DaysInMonth(y, m)) {
-        d -= DaysInMonth(y, m);
-        ++m;
-    }
-    year = y;
-    month = m;
-    day = static_cast<int>(d) + 1;
-    hour = static_cast<int>(msOfDay / 3600000);
-    minute = static_cast<int>(msOfDay / 60000 % 60);
-    second = static_cast<int>(msOfDay / 1000 % 60);
-    millisecond = static_cast<int>(msOfDay % 1000);
+    DecodeDayNumber(days + 693593, year, month, day);
+    DecodeMilliseconds(msOfDay, hour, minute, second, millisecond);
 }
 
 std::string ShortMonthName(int month) {
@@ -215,12 +222,12 @@ bool FileTimeToSystemTime(TFileTime fileTime, TSystemTime& systemTime) {
         return false;
     long long ms = static_cast<long long>(fileTime / 10000);
     long long days = ms / 86400000;
-    long long msOfDay = ms % 86400000;
-    // 1601-01-01 is 109205 days before 1899-12-30.
-    TDateTime value = static_cast<double>(days - 109205) + static_cast<double>(msOfDay) / 86400000.0;
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, milli = 0;
-    DecodeDateTime(value, year, month, day, hour, minute, second, milli);
-    systemTime = {year, month, static_cast<int>((days + 1) % 7), day, hour, minute, second, milli};
+    // 1601-01-01, day 0 of a file time, is day 584388 counted from 0001-01-01, and a Monday.
+    TSystemTime fields;
+    DecodeDayNumber(days + 584388, fields.Year, fields.Month, fields.Day);
+    DecodeMilliseconds(ms % 86400000, fields.Hour, fields.Minute, fields.Second, fields.Milliseconds);
+    fields.DayOfWeek = static_cast<int>((days + 1) % 7);
+    systemTime = fields;
     return true;
 }
 

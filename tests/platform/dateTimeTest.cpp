@@ -43,6 +43,9 @@ TEST(DateTime, FileTimesConvertToCalendarFields) {
     EXPECT_EQ((std::array{st.Year, st.Month, st.Day, st.Hour, st.Minute, st.Second, st.Milliseconds}),
               (std::array{2009, 2, 13, 23, 31, 30, 123}));
     EXPECT_EQ(st.DayOfWeek, 5); // a Friday
+    // Before 1899-12-30 the fields still come out right.
+    ASSERT_TRUE(FileTimeToSystemTime(UnixTimeToFileTime(-2209226400LL, 0), st));
+    EXPECT_EQ((std::array{st.Year, st.Month, st.Day, st.Hour}), (std::array{1899, 12, 29, 6}));
     ASSERT_TRUE(FileTimeToSystemTime(0, st));
     EXPECT_EQ((std::array{st.Year, st.Month, st.Day, st.DayOfWeek}), (std::array{1601, 1, 1, 1}));
 }
