@@ -25,7 +25,7 @@ inline constexpr uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 // All functions take full Windows paths (see winePath.h) and report failure by their result.
 uint32_t GetFileAttributes(const std::string& path);
 // Sets read-only, hidden and system as given (other bits are ignored); 0 or FILE_ATTRIBUTE_NORMAL clears
-// them.
+// them. A link stores none of them: clearing succeeds, setting fails, and its target is never touched.
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
 // True for a file (or a link to one); a folder is not a file.
 bool FileExists(const std::string& path);
@@ -51,8 +51,9 @@ struct TFindData {
 };
 // FindFirstFile/FindNextFile in one: the entries of the folder of Pattern whose names match its last
 // component with Windows wildcards (* and ?, "*.*" matching every name, case ignored), in the order in which
-// the file system lists them, "." and ".." first for a folder that is not a drive root. Empty when the folder
-// does not exist or cannot be read.
+// the file system lists them, "." and ".." first (when the pattern matches them) for a folder that is not a
+// drive root. Names that hold a backslash cannot be Windows names and are left out, so that no caller joins
+// one to its folder and reaches outside it. Empty when the folder does not exist or cannot be read.
 std::vector<TFindData> FindFiles(const std::string& pattern);
 
 struct TFileTimes {
