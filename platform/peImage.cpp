@@ -246,17 +246,44 @@ uint32_t FromBgr(uint8_t blue, uint8_t green, uint8_t red, uint32_t alpha) {
 }
 
 // The pictures of an icon directory (group or .ico): each entry's bytes come from Fetch.
-template <typename TFetch> int PicturesOf(size_t count, TFetch fetch, TIconImage& large, TIconImage& small) {
+// The pictures of an icon directory (group or .ico): each entry's bytes come from Fetch, the side its
+// directory entry claims from Claimed (0 meaning 256). Entries that claim 16 or 32 pixels are decoded
+// first, the others (a 256-pixel PNG, say) only when these leave a size without an image of its own.
+template <typename TFetch, typename TClaimed>
+int PicturesOf(size_t count, TFetch fetch, TClaimed claimed, TIconImage& large, TIconImage& small) {
+    count = std::min(count, MaxImagesTried);
     std::vector<TDecodedIcon> decoded;
-    for (size_t i = 0; i < std::min(count, MaxImagesTried) && decoded.size() < MaxImagesDecoded; ++i) {
+    std::vector<bool> tried(count, false);
+    auto decode = [&](size_t i) {
+        tried[i] = true;
         std::vector<uint8_t> data;
         TDecodedIcon icon;
-        if (fetch(i, data) && DecodeIconImage(data, icon))
+        if (decoded.size() < MaxImagesDecoded && fetch(i, data) && DecodeIconImage(data, icon))
             decoded.push_back(std::move(icon));
-    }
+    };
+    for (size_t i = 0; i < count; ++i)
+        if (claimed(i) == 16 || claimed(i) == 32)
+            decode(i);
+    auto hasSide = [&](int side) {
+        return std::any_of(decoded.begin(), decoded.end(), [side](const TDecodedIcon& icon) {
+            return icon.Image.Width == side && icon.Image.Height == side;
+        });
+    };
+    if (!hasSide(16) || !hasSide(32))
+        for (size_t i = 0; i < count; ++i)
+            if (!tried[i])
+                decode(i);
     large = ChooseIconPicture(decoded, 32);
     small = ChooseIconPicture(decoded, 16);
     return (large.Empty() ? 0 : 1) + (small.Empty() ? 0 : 1);
+}
+
+// The side an icon directory entry claims: its width and height bytes, 0 standing for 256; -1 when they
+// differ.
+int ClaimedSide(uint8_t width, uint8_t height) {
+    if (width != height)
+        return -1;
+    return width == 0 ? 256 : width;
 }
 
 int ExtractFromIco(const TByteSource& file, int index, TIconImage& large, TIconImage& small) {
@@ -270,6 +297,10 @@ int ExtractFromIco(const TByteSource& file, int index, TIconImage& large, TIconI
             const uint64_t entry = 6 + uint64_t{i} * 16;
             return file.ReadU32(entry + 8, size) && file.ReadU32(entry + 12, offset) &&
                    size <= MaxIconBytes && file.ReadBytes(offset, size, data);
+        },
+        [&](size_t i) {
+            uint8_t side[2] = {};
+            return file.Read(6 + uint64_t{i} * 16, side, 2) ? ClaimedSide(side[0], side[1]) : -1;
         },
         large, small);
 }
@@ -312,7 +343,8 @@ int ExtractFromResources(const TByteSource& file, int index, TIconImage& large, 
             ResolveData(file, block, *found->second, image);
             return ReadItem(file, image, MaxIconBytes, data);
         },
-        large, small);
+        [&](size_t i) { return ClaimedSide(directory[6 + i * 14], directory[6 + i * 14 + 1]); }, large,
+        small);
 }
 
 } // namespace
