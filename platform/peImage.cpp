@@ -311,10 +311,12 @@ int ExtractFromResources(const TByteSource& file, int index, TIconImage& large, 
         return 0;
     TResourceItem group;
     if (index >= 0) {
-        const auto groups = ListResources(file, block, ResourceGroupIcon);
-        if (static_cast<size_t>(index) >= groups.size())
+        // Only the chosen entry is resolved: libraries such as shell32.dll hold hundreds of groups.
+        std::vector<TDirectoryEntry> groups;
+        if (!FindTypeDirectory(file, block, ResourceGroupIcon, groups) ||
+            static_cast<size_t>(index) >= groups.size())
             return 0;
-        group = groups[static_cast<size_t>(index)];
+        ResolveData(file, block, groups[static_cast<size_t>(index)], group);
     } else {
         const int64_t id = -int64_t{index};
         if (id > 0xFFFF || !FindResource(file, block, ResourceGroupIcon, static_cast<uint16_t>(id), group))
