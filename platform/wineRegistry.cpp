@@ -168,18 +168,42 @@ void TWineRegistry::SetSaveHookForTesting(std::function<bool(int stage)> hook) {
     SaveHook = std::move(hook);
 }
 
-fs::path TWineRegistry::FileOf(THiveFile hive) const {
+void TWineRegistry::BeginCall() {
     static const char* const Names[] = {"system.reg", "user.reg", "userdef.reg"};
-    return PrefixFolder() / Names[static_cast<int>(hive)];
+    FPrefix = PrefixFolder();
+    for (size_t i = 0; i < 3; ++i) {
+        FFiles[i] = FPrefix / Names[i];
+        FEntries[i] = &FHives[FFiles[i].string()]; // elements of an unordered map keep their place
+    }
+    RefreshAll();
 }
 
+const fs::path& TWineRegistry::FileOf(THiveFile hive) const {
+    return FFiles[static_cast<size_t>(hive)];
+}
+
+// Each hive is checked at its first use in a call (and again after the writers' lock was taken), so that a
+// call that needs one file checks only that one.
 TWineRegistry::TCachedHive& TWineRegistry::Entry(THiveFile hive) {
-    return FHives[FileOf(hive).string()];
+    size_t index = static_cast<size_t>(hive);
+    if (!FChecked[index]) {
+        FChecked[index] = true;
+        Refresh(hive);
+    }
+    return *FEntries[index];
 }
 
-TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive, uint64_t generation) {
-    fs::path file = FileOf(hive);
-    TCachedHive& entry = FHives[file.string()];
+uint64_t TWineRegistry::Generation(THiveFile hive) {
+    if (!FGenerationsRead) {
+        FGenerations = ReadGenerations(FPrefix);
+        FGenerationsRead = true;
+    }
+    return FGenerations[static_cast<size_t>(hive)];
+}
+
+TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
+    const fs::path& file = FileOf(hive);
+    TCachedHive& entry = *FEntries[static_cast<size_t>(hive)];
     struct stat info {};
     if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         // A file that vanished is an empty hive.
@@ -191,7 +215,8 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive, uint64_t gene
     }
     if (entry.Hive && entry.Exists && entry.Device == info.st_dev && entry.Inode == info.st_ino &&
         entry.Size == info.st_size && entry.ModificationTime.tv_sec == info.st_mtim.tv_sec &&
-        entry.ModificationTime.tv_nsec == info.st_mtim.tv_nsec && entry.Generation == generation) {
+        entry.ModificationTime.tv_nsec == info.st_mtim.tv_nsec &&
+        (!FUnderWritersLock || entry.Generation == Generation(hive))) {
         entry.Mode = info.st_mode;
         return entry;
     }
@@ -213,21 +238,21 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive, uint64_t gene
     entry.Size = opened.st_size;
     entry.ModificationTime = opened.st_mtim;
     entry.Mode = opened.st_mode;
-    entry.Generation = generation;
+    entry.Generation = Generation(hive);
     entry.Hive = THive::Parse(std::move(text));
     return entry;
 }
 
 void TWineRegistry::RefreshAll() {
-    std::array<uint64_t, 3> generations = ReadGenerations(PrefixFolder());
-    Refresh(THiveFile::System, generations[0]);
-    Refresh(THiveFile::User, generations[1]);
-    Refresh(THiveFile::UserDefault, generations[2]);
+    FGenerationsRead = false;
+    FUnderWritersLock = false;
+    for (bool& checked : FChecked)
+        checked = false;
 }
 
 void TWineRegistry::Invalidate(THiveFile hive) {
-    TCachedHive& entry = Entry(hive);
-    entry = TCachedHive();
+    *FEntries[static_cast<size_t>(hive)] = TCachedHive();
+    FChecked[static_cast<size_t>(hive)] = false;
 }
 
 bool TWineRegistry::Writable(const TCachedHive& entry) const {
@@ -352,13 +377,14 @@ THiveKey* TWineRegistry::Walk(const TKeyLocation& location) {
 
 std::optional<TKeyLocation> TWineRegistry::Find(HKEY root, const std::vector<std::string>& path) {
     std::lock_guard<std::mutex> guard(FMutex);
+    BeginCall();
     RefreshAll();
     TKeyLocation location;
     THiveKey* key = nullptr;
     std::optional<THiveFile> created;
     if (Resolve(StartOf(root, path), true, false, location, key, created) != TRegistryStatus::Ok)
         return std::nullopt;
-    if (location.UsersRoot && !IsFolder(PrefixFolder()))
+    if (location.UsersRoot && !IsFolder(FPrefix))
         return std::nullopt;
     return location;
 }
@@ -370,7 +396,8 @@ TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>&
         return TRegistryStatus::Ok;
     }
     std::lock_guard<std::mutex> guard(FMutex);
-    fs::path prefix = PrefixFolder();
+    BeginCall();
+    const fs::path& prefix = FPrefix;
     if (!IsFolder(prefix))
         return TRegistryStatus::Failed;
     if (WineServerRunning())
@@ -379,6 +406,7 @@ TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>&
     if (!lock.Held())
         return TRegistryStatus::Failed;
     RefreshAll();
+    FUnderWritersLock = true;
     THiveKey* key = nullptr;
     std::optional<THiveFile> created;
     TRegistryStatus status = Resolve(StartOf(root, path), true, true, location, key, created);
@@ -389,14 +417,15 @@ TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>&
 
 bool TWineRegistry::CanWrite(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
+    BeginCall();
     if (location.UsersRoot)
-        return IsFolder(PrefixFolder());
-    return Writable(
-        Refresh(location.Hive, ReadGenerations(PrefixFolder())[static_cast<size_t>(location.Hive)]));
+        return IsFolder(FPrefix);
+    return Writable(Entry(location.Hive));
 }
 
 std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
+    BeginCall();
     RefreshAll();
     std::vector<std::string> names;
     if (location.UsersRoot) {
@@ -414,6 +443,7 @@ std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
 
 std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
+    BeginCall();
     RefreshAll();
     std::vector<std::string> names;
     if (THiveKey* key = Walk(location))
@@ -424,6 +454,7 @@ std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location)
 
 std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, const std::string& name) {
     std::lock_guard<std::mutex> guard(FMutex);
+    BeginCall();
     RefreshAll();
     THiveKey* key = Walk(location);
     const THiveValue* value = key != nullptr ? key->FindValue(name) : nullptr;
@@ -439,7 +470,8 @@ std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, con
 TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std::string& name, uint32_t type,
                                         const std::string& data) {
     std::lock_guard<std::mutex> guard(FMutex);
-    fs::path prefix = PrefixFolder();
+    BeginCall();
+    const fs::path& prefix = FPrefix;
     if (location.UsersRoot || !IsFolder(prefix))
         return TRegistryStatus::Failed;
     if (WineServerRunning())
@@ -448,6 +480,7 @@ TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std:
     if (!lock.Held())
         return TRegistryStatus::Failed;
     RefreshAll();
+    FUnderWritersLock = true;
     TCachedHive& entry = Entry(location.Hive);
     if (!Writable(entry))
         return TRegistryStatus::Failed;
@@ -460,7 +493,8 @@ TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std:
 
 TRegistryStatus TWineRegistry::DeleteValue(const TKeyLocation& location, const std::string& name) {
     std::lock_guard<std::mutex> guard(FMutex);
-    fs::path prefix = PrefixFolder();
+    BeginCall();
+    const fs::path& prefix = FPrefix;
     if (location.UsersRoot || !IsFolder(prefix))
         return TRegistryStatus::Failed;
     if (WineServerRunning())
@@ -469,6 +503,7 @@ TRegistryStatus TWineRegistry::DeleteValue(const TKeyLocation& location, const s
     if (!lock.Held())
         return TRegistryStatus::Failed;
     RefreshAll();
+    FUnderWritersLock = true;
     TCachedHive& entry = Entry(location.Hive);
     THiveKey* key = Walk(location);
     if (key == nullptr || key->FindValue(name) == nullptr)
@@ -481,7 +516,8 @@ TRegistryStatus TWineRegistry::DeleteValue(const TKeyLocation& location, const s
 
 TRegistryStatus TWineRegistry::DeleteKey(HKEY root, const std::vector<std::string>& path) {
     std::lock_guard<std::mutex> guard(FMutex);
-    fs::path prefix = PrefixFolder();
+    BeginCall();
+    const fs::path& prefix = FPrefix;
     if (!IsFolder(prefix))
         return TRegistryStatus::Failed;
     RefreshAll();
@@ -501,6 +537,7 @@ TRegistryStatus TWineRegistry::DeleteKey(HKEY root, const std::vector<std::strin
         return TRegistryStatus::Failed;
     // Another writer may have changed the file before the lock was ours.
     RefreshAll();
+    FUnderWritersLock = true;
     key = Walk(location);
     if (key == nullptr)
         return TRegistryStatus::NotFound;
@@ -512,7 +549,7 @@ TRegistryStatus TWineRegistry::DeleteKey(HKEY root, const std::vector<std::strin
 }
 
 bool TWineRegistry::Save(THiveFile hive) {
-    fs::path file = FileOf(hive);
+    const fs::path& file = FileOf(hive);
     TCachedHive& entry = Entry(hive);
     std::string text = entry.Hive->Text();
     fs::path folder = file.parent_path();

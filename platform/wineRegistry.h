@@ -3,6 +3,7 @@
 #include "platform/registry.h"
 #include "platform/wineHive.h"
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -88,8 +89,13 @@ private:
 
     TWineRegistry() = default;
 
-    std::filesystem::path FileOf(THiveFile hive) const;
-    TCachedHive& Refresh(THiveFile hive, uint64_t generation);
+    // Takes the prefix and its files for the call (the environment may change between calls).
+    void BeginCall();
+    const std::filesystem::path& FileOf(THiveFile hive) const;
+    TCachedHive& Refresh(THiveFile hive);
+    // The save count of a hive in the writers' lock file, read once per check.
+    uint64_t Generation(THiveFile hive);
+    // Makes each hive be checked again at its next use in this call.
     void RefreshAll();
     TCachedHive& Entry(THiveFile hive);
     bool Writable(const TCachedHive& entry) const;
@@ -103,6 +109,13 @@ private:
 
     std::mutex FMutex;
     std::unordered_map<std::string, TCachedHive> FHives;
+    std::filesystem::path FPrefix;
+    std::filesystem::path FFiles[3];
+    TCachedHive* FEntries[3] = {};
+    bool FChecked[3] = {};
+    bool FGenerationsRead = false;
+    bool FUnderWritersLock = false;
+    std::array<uint64_t, 3> FGenerations{};
 };
 
 } // namespace platform
