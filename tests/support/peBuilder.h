@@ -25,7 +25,7 @@ struct TIconSpec {
     uint32_t Color = 0;  // fill colour, 0xAARRGGBB
     int BitCount = 32;   // bits per pixel of the image: 32 (with alpha), 24, 8, 4 or 1 (palette)
     uint32_t Marker = 0; // colour of the top-left quarter, 0 for none
-    bool Png = false;    // stored as a PNG (32-bit RGBA, uncompressed deflate) instead of a DIB
+    bool Png = false;    // stored as a PNG (RGBA, every row filter, stored deflate blocks) instead of a DIB
 };
 
 // The bytes of one icon image as stored in an RT_ICON resource or an .ico file (a DIB: BITMAPINFOHEADER
