@@ -187,6 +187,54 @@ std::vector<TDrive> ListDrives() {
     return drives;
 }
 
+// Drive folders by prefix, kept while the dosdevices folder stays unchanged: every path lookup starts at a
+// drive, and a scan looks up tens of thousands of paths. As with the listings above, only a folder that has
+// been still for a while is trusted, since two changes within one clock tick can leave the same times.
+struct TDriveTable {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    timespec Modified{};
+    timespec Changed{};
+    fs::path Folders[26];
+};
+std::mutex gDriveMutex;
+std::unordered_map<std::string, TDriveTable> gDriveTables;
+
+bool IsStable(const struct stat& info) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return info.st_mtim.tv_sec + StableSeconds < now.tv_sec &&
+           info.st_ctim.tv_sec + StableSeconds < now.tv_sec;
+}
+
+// The drive folder as the dosdevices link names it, read from the file system.
+fs::path ReadDriveFolder(const fs::path& devices, char letter) {
+    fs::path link = devices / (std::string(1, letter) + ":");
+    struct stat linkInfo {};
+    if (lstat(link.c_str(), &linkInfo) != 0)
+        return letter == 'z' ? fs::path("/") : fs::path();
+    struct stat targetInfo {};
+    if (stat(link.c_str(), &targetInfo) != 0 || !S_ISDIR(targetInfo.st_mode))
+        return {};
+    if (!S_ISLNK(linkInfo.st_mode))
+        return link;
+
+    std::error_code error;
+    fs::path target = fs::read_symlink(link, error);
+    if (error)
+        return {};
+    // Wine's own links are relative to the dosdevices folder (c: -> ../drive_c); spell them from the prefix
+    // as the user sees it, unless that lexical spelling would name another folder than the link does.
+    fs::path candidate = target.is_absolute() ? target : (devices / target);
+    candidate = NormalAbsolute(candidate);
+    struct stat candidateInfo {};
+    if (stat(candidate.c_str(), &candidateInfo) == 0 && candidateInfo.st_dev == targetInfo.st_dev &&
+        candidateInfo.st_ino == targetInfo.st_ino)
+        return candidate;
+    fs::path canonical = fs::canonical(link, error);
+    return error ? fs::path() : canonical;
+}
+
 } // namespace
 
 fs::path PrefixFolder() {
@@ -213,30 +261,23 @@ fs::path DriveFolder(char letter) {
         return {};
     letter = LowerLetter(letter);
     fs::path devices = PrefixFolder() / "dosdevices";
-    fs::path link = devices / (std::string(1, letter) + ":");
-    struct stat linkInfo {};
-    if (lstat(link.c_str(), &linkInfo) != 0)
-        return letter == 'z' ? fs::path("/") : fs::path();
-    struct stat targetInfo {};
-    if (stat(link.c_str(), &targetInfo) != 0 || !S_ISDIR(targetInfo.st_mode))
-        return {};
-    if (!S_ISLNK(linkInfo.st_mode))
-        return link;
-
-    std::error_code error;
-    fs::path target = fs::read_symlink(link, error);
-    if (error)
-        return {};
-    // Wine's own links are relative to the dosdevices folder (c: -> ../drive_c); spell them from the prefix
-    // as the user sees it, unless that lexical spelling would name another folder than the link does.
-    fs::path candidate = target.is_absolute() ? target : (devices / target);
-    candidate = NormalAbsolute(candidate);
-    struct stat candidateInfo {};
-    if (stat(candidate.c_str(), &candidateInfo) == 0 && candidateInfo.st_dev == targetInfo.st_dev &&
-        candidateInfo.st_ino == targetInfo.st_ino)
-        return candidate;
-    fs::path canonical = fs::canonical(link, error);
-    return error ? fs::path() : canonical;
+    struct stat info {};
+    if (stat(devices.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || !IsStable(info))
+        return ReadDriveFolder(devices, letter);
+    std::lock_guard lock(gDriveMutex);
+    auto [it, added] = gDriveTables.try_emplace(devices.native());
+    TDriveTable& table = it->second;
+    if (added || table.Device != info.st_dev || table.Inode != info.st_ino ||
+        !SameTime(table.Modified, info.st_mtim) || !SameTime(table.Changed, info.st_ctim)) {
+        if (gDriveTables.size() > MaxCachedListings) {
+            gDriveTables.clear();
+            return ReadDriveFolder(devices, letter);
+        }
+        table = TDriveTable{info.st_dev, info.st_ino, info.st_mtim, info.st_ctim, {}};
+        for (char each = 'a'; each <= 'z'; ++each)
+            table.Folders[each - 'a'] = ReadDriveFolder(devices, each);
+    }
+    return table.Folders[letter - 'a'];
 }
 
 std::optional<fs::path> ResolvePath(const std::string& windowsPath) {

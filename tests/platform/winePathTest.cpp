@@ -198,7 +198,8 @@ TEST_F(WinePathTest, ResolveAndBackAgain) {
     }
 }
 
-// Folders that have not changed for a while have their listings remembered; a change must still show at once.
+// Folders that have not changed for a while have their listings (and the prefix its drives) remembered; a
+// change must still show at once.
 TEST_F(WinePathTest, RememberedListingsFollowChangesOfTheFolder) {
     Machine.WriteFile("C:\\Settled\\Alpha.txt", "x");
     Machine.WriteFile("C:\\Settled\\Beta.txt", "x");
@@ -212,6 +213,13 @@ TEST_F(WinePathTest, RememberedListingsFollowChangesOfTheFolder) {
     EXPECT_EQ(ResolvePath("C:\\settled\\GAMMA.TXT"), folder / "Gamma.txt");
     EXPECT_EQ(ResolvePath("C:\\settled\\ALPHA.TXT"), folder / "ALPHA.TXT");
     EXPECT_EQ(ResolvePath("C:\\settled\\beta.txt"), folder / "Beta.txt");
+
+    fs::path devices = Machine.Prefix() / "dosdevices";
+    EXPECT_FALSE(ResolvePath("Q:\\x").has_value());
+    fs::create_symlink(folder, devices / "q:");
+    EXPECT_EQ(ResolvePath("Q:\\beta.txt"), folder / "Beta.txt");
+    fs::remove(devices / "c:");
+    EXPECT_FALSE(ResolvePath("C:\\settled").has_value());
 }
 
 TEST_F(WinePathTest, RealLocationFollowsEveryLink) {
