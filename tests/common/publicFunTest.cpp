@@ -355,6 +355,12 @@ TEST_F(FileFacts, GetFileVersionOfTheFirstTranslation) {
     EXPECT_TRUE(FMessages.empty());
 }
 
+TEST_F(FileFacts, GetFileVersionOfABuiltNativeProgram) {
+    std::string version;
+    GetFileVersion(platform::ToWindowsPath(KORVANE_RESOURCE_CARRIER), version);
+    EXPECT_EQ(version, "1.2.3.4");
+}
+
 // ---- Services ----
 
 class ServiceRemoval : public ProcessesByName {
