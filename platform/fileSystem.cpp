@@ -1,5 +1,6 @@
 #include "platform/fileSystem.h"
 
+#include "platform/fileDescriptor.h"
 #include "platform/winePath.h"
 
 #include <cerrno>
@@ -22,40 +23,6 @@ namespace {
 constexpr const char* DosAttributeName = "user.DOSATTRIB";
 constexpr uint32_t DosStoredBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr mode_t AnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
-
-// Closes a descriptor when it goes out of scope.
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd = -1) : FFd(fd) {}
-    ~TFileDescriptor() { Reset(); }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    TFileDescriptor(TFileDescriptor&& other) noexcept : FFd(other.FFd) { other.FFd = -1; }
-    TFileDescriptor& operator=(TFileDescriptor&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            FFd = other.FFd;
-            other.FFd = -1;
-        }
-        return *this;
-    }
-    int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
-    // Closes now and reports whether the close succeeded (a late write error shows here).
-    bool Close() {
-        int fd = FFd;
-        FFd = -1;
-        return fd < 0 || close(fd) == 0;
-    }
-
-private:
-    void Reset() {
-        if (FFd >= 0)
-            close(FFd);
-        FFd = -1;
-    }
-    int FFd;
-};
 
 TFileTime ToFileTime(const statx_timestamp& time) {
     return UnixTimeToFileTime(time.tv_sec, time.tv_nsec);
@@ -207,38 +174,6 @@ TFindData FindDataOf(int dirFd, const fs::path& path, const std::string& name) {
     return data;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, std::string& content) {
-    std::string result;
-    char buffer[65536];
-    for (;;) {
-        ssize_t got = read(fd, buffer, sizeof(buffer));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (got == 0)
-            break;
-        result.append(buffer, static_cast<size_t>(got));
-    }
-    content = std::move(result);
-    return true;
-}
-
 // Copies the bytes, permission bits, hidden/system attribute and last-write time of an open source file
 // into Destination, which must be writable.
 bool CopyOpenFile(int sourceFd, const struct stat& sourceInfo, const fs::path& source,
@@ -248,19 +183,8 @@ bool CopyOpenFile(int sourceFd, const struct stat& sourceInfo, const fs::path& s
     created = out.Valid() && failIfExists;
     if (!out.Valid())
         return false;
-    char buffer[65536];
-    for (;;) {
-        ssize_t got = read(sourceFd, buffer, sizeof(buffer));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (got == 0)
-            break;
-        if (!WriteAll(out.Get(), buffer, static_cast<size_t>(got)))
-            return false;
-    }
+    if (!CopyAll(sourceFd, out.Get()))
+        return false;
     char dosValue[64] = {};
     ssize_t dosLength = getxattr(source.c_str(), DosAttributeName, dosValue, sizeof(dosValue));
     if (dosLength > 0)
@@ -489,7 +413,7 @@ bool WriteWholeFile(const std::string& path, const std::string& content) {
     if (stat(resolved->c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || IsReadOnlyMode(info.st_mode)))
         return false;
     TFileDescriptor fd(open(resolved->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.Valid() || !WriteAll(fd.Get(), content.data(), content.size()))
+    if (!fd.Valid() || !WriteAll(fd.Get(), content))
         return false;
     return fd.Close();
 }

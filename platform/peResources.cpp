@@ -1,9 +1,9 @@
 #include "platform/peResources.h"
 
+#include "platform/fileDescriptor.h"
 #include "platform/peImage.h"
 #include "platform/winePath.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,43 +21,24 @@ public:
         if (!path)
             return;
         // Non-blocking, so that a FIFO met on the way does not hang us before the regular-file check.
-        FHandle = ::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        TFileDescriptor handle(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         struct stat status {};
-        if (FHandle >= 0 && (::fstat(FHandle, &status) != 0 || !S_ISREG(status.st_mode))) {
-            ::close(FHandle);
-            FHandle = -1;
-        }
-        if (FHandle >= 0)
+        if (handle.Valid() && ::fstat(handle.Get(), &status) == 0 && S_ISREG(status.st_mode)) {
+            FHandle = std::move(handle);
             FSize = static_cast<uint64_t>(status.st_size);
+        }
     }
-    ~TFileSource() override {
-        if (FHandle >= 0)
-            ::close(FHandle);
-    }
-    TFileSource(const TFileSource&) = delete;
-    TFileSource& operator=(const TFileSource&) = delete;
 
-    bool IsOpen() const { return FHandle >= 0; }
+    bool IsOpen() const { return FHandle.Valid(); }
     uint64_t Size() const override { return FSize; }
     bool Read(uint64_t offset, void* buffer, size_t count) const override {
-        if (FHandle < 0 || offset > FSize || count > FSize - offset)
+        if (!FHandle.Valid() || offset > FSize || count > FSize - offset)
             return false;
-        auto* out = static_cast<uint8_t*>(buffer);
-        while (count > 0) {
-            const ssize_t got = ::pread(FHandle, out, count, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            out += got;
-            offset += static_cast<uint64_t>(got);
-            count -= static_cast<size_t>(got);
-        }
-        return true;
+        return ReadAllAt(FHandle.Get(), offset, buffer, count);
     }
 
 private:
-    int FHandle = -1;
+    TFileDescriptor FHandle;
     uint64_t FSize = 0;
 };
 

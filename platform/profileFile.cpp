@@ -1,9 +1,9 @@
 #include "platform/profileFile.h"
 
+#include "platform/fileDescriptor.h"
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -25,28 +25,6 @@ namespace {
 
 constexpr std::string_view LineEnd = "\r\n";
 constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
-
-// Closes a descriptor when it goes out of scope.
-class TDescriptor {
-public:
-    explicit TDescriptor(int fd) : FFd(fd) {}
-    ~TDescriptor() {
-        if (FFd >= 0)
-            close(FFd);
-    }
-    TDescriptor(const TDescriptor&) = delete;
-    TDescriptor& operator=(const TDescriptor&) = delete;
-    int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
-    bool Close() {
-        int fd = FFd;
-        FFd = -1;
-        return fd < 0 || close(fd) == 0;
-    }
-
-private:
-    int FFd;
-};
 
 // One line of the file as byte positions: its text runs from Start to End (without CR LF or LF), and
 // the next line starts at Next.
@@ -146,40 +124,6 @@ std::string Unquote(const std::string& value) {
     return value;
 }
 
-bool ReadFile(int fd, std::string& content) {
-    std::string result;
-    char buffer[16384];
-    for (;;) {
-        ssize_t got = read(fd, buffer, sizeof(buffer));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (got == 0)
-            break;
-        result.append(buffer, static_cast<size_t>(got));
-    }
-    content = std::move(result);
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& content) {
-    const char* data = content.data();
-    size_t size = content.size();
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 bool HasLineBreak(const std::string& text) {
     return text.find_first_of("\r\n") != std::string::npos;
 }
@@ -215,13 +159,6 @@ std::string WithKey(const std::string& text, const std::string& section, const s
     return result;
 }
 
-// A name for the replacement file beside the profile, unique among the threads and processes writing and
-// short enough for any profile's folder.
-std::string TemporaryName() {
-    static std::atomic<unsigned> counter{0};
-    return ".profile-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
-}
-
 } // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -235,10 +172,10 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     std::string wantedSection = Trim(section);
     std::string wantedKey = Trim(key);
     if (path && !wantedSection.empty() && !wantedKey.empty()) {
-        TDescriptor fd(open(path->c_str(), O_RDONLY | O_CLOEXEC));
+        TFileDescriptor fd(open(path->c_str(), O_RDONLY | O_CLOEXEC));
         struct stat info {};
         std::string text;
-        if (fd.Valid() && fstat(fd.Get(), &info) == 0 && S_ISREG(info.st_mode) && ReadFile(fd.Get(), text)) {
+        if (fd.Valid() && fstat(fd.Get(), &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd.Get(), text)) {
             std::vector<TLine> lines = SplitLines(text);
             TKeyPlace place = FindKey(text, lines, wantedSection, wantedKey);
             if (place.KeyLine)
@@ -268,7 +205,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
     if (name.empty() || name == "." || name == "..")
         return false;
 
-    TDescriptor folderFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    TFileDescriptor folderFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folderFd.Valid())
         return false;
     // Every writer of a profile in this folder takes the folder's lock for its read-change-replace, so that
@@ -281,9 +218,9 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
     struct stat info {};
     bool exists = false;
     {
-        TDescriptor fd(openat(folderFd.Get(), name.c_str(), O_RDONLY | O_CLOEXEC));
+        TFileDescriptor fd(openat(folderFd.Get(), name.c_str(), O_RDONLY | O_CLOEXEC));
         if (fd.Valid()) {
-            if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || !ReadFile(fd.Get(), text))
+            if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || !ReadAll(fd.Get(), text))
                 return false;
             exists = true;
             // A file without any write bit is read-only, also for root.
@@ -295,28 +232,24 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
     }
 
     std::string newText = WithKey(text, wantedSection, wantedKey, value);
-    std::string temporary = TemporaryName();
-    TDescriptor out(openat(folderFd.Get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!out.Valid())
-        return false;
-    bool written = WriteAll(out.Get(), newText);
-    if (written && exists) {
+    TReplacement how;
+    how.Fill = [&](int out) {
+        if (!WriteAll(out, newText))
+            return false;
+        if (!exists)
+            return true;
         // The replacement takes the old file's place entirely: its owner, permissions and hidden/system bits.
         // Only root may give a file away; a file of another owner otherwise becomes the writer's own.
-        [[maybe_unused]] int owned = fchown(out.Get(), info.st_uid, info.st_gid);
-        written = fchmod(out.Get(), info.st_mode & 07777) == 0;
+        [[maybe_unused]] int owned = fchown(out, info.st_uid, info.st_gid);
+        if (fchmod(out, info.st_mode & 07777) != 0)
+            return false;
         char dosValue[64] = {};
         ssize_t dosLength = getxattr(target.c_str(), "user.DOSATTRIB", dosValue, sizeof(dosValue));
         if (dosLength > 0)
-            fsetxattr(out.Get(), "user.DOSATTRIB", dosValue, static_cast<size_t>(dosLength), 0);
-    }
-    written = written && fsync(out.Get()) == 0;
-    written = out.Close() && written;
-    if (!written || renameat(folderFd.Get(), temporary.c_str(), folderFd.Get(), name.c_str()) != 0) {
-        unlinkat(folderFd.Get(), temporary.c_str(), 0);
-        return false;
-    }
-    return true;
+            fsetxattr(out, "user.DOSATTRIB", dosValue, static_cast<size_t>(dosLength), 0);
+        return true;
+    };
+    return ReplaceFileAtomically(folderFd.Get(), name, ".profile-", how);
 }
 
 } // namespace platform

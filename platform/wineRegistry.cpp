@@ -1,5 +1,6 @@
 #include "platform/wineRegistry.h"
 
+#include "platform/fileDescriptor.h"
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,34 +50,6 @@ bool CallSaveHook(int stage) {
 bool IsFolder(const fs::path& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool ReadWholeFile(int fd, std::string& text) {
-    text.clear();
-    char buffer[65536];
-    for (;;) {
-        ssize_t count = read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return false;
-        if (count == 0)
-            return true;
-        text.append(buffer, static_cast<size_t>(count));
-    }
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t count = write(fd, data, size);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        data += count;
-        size -= static_cast<size_t>(count);
-    }
-    return true;
 }
 
 // The exclusive lock that writers of one prefix take while they reload, change and save a hive.
@@ -220,18 +194,16 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
         entry.Mode = info.st_mode;
         return entry;
     }
-    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    TFileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
     std::string text;
     struct stat opened {};
-    if (fd < 0 || fstat(fd, &opened) != 0 || !ReadWholeFile(fd, text)) {
-        if (fd >= 0)
-            close(fd);
+    if (!fd.Valid() || fstat(fd.Get(), &opened) != 0 || !ReadAll(fd.Get(), text)) {
         // Unreadable: nothing to read, and nothing that may be written.
         entry = TCachedHive();
         entry.Hive = THive::Parse("");
         return entry;
     }
-    close(fd);
+    fd.Close();
     entry.Exists = true;
     entry.Device = opened.st_dev;
     entry.Inode = opened.st_ino;
@@ -563,27 +535,22 @@ bool TWineRegistry::Save(THiveFile hive) {
             fs::remove(item.path(), error);
     }
 
-    std::string pattern = (folder / (name + TempInfix + "XXXXXX")).string();
-    int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-        Invalidate(hive);
-        return false;
-    }
-    size_t half = text.size() / 2;
-    bool written = fchmod(fd, entry.Mode & 07777) == 0 && WriteAll(fd, text.data(), half) &&
-                   CallSaveHook(1) && WriteAll(fd, text.data() + half, text.size() - half) && fsync(fd) == 0;
-    written = close(fd) == 0 && written;
-    written = written && CallSaveHook(2) && rename(pattern.c_str(), file.c_str()) == 0;
-    if (!written) {
-        unlink(pattern.c_str());
+    TFileDescriptor folderFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    TReplacement how;
+    // A hive may hold secrets: the new file is the writer's alone until it has the old one's permissions.
+    how.CreationMode = 0600;
+    how.SyncFolder = true;
+    how.Fill = [&](int fd) {
+        size_t half = text.size() / 2;
+        std::string_view whole = text;
+        return fchmod(fd, entry.Mode & 07777) == 0 && WriteAll(fd, whole.substr(0, half)) &&
+               CallSaveHook(1) && WriteAll(fd, whole.substr(half));
+    };
+    how.BeforeRename = [] { return CallSaveHook(2); };
+    if (!folderFd.Valid() || !ReplaceFileAtomically(folderFd.Get(), name, name + TempInfix, how)) {
         // The tree holds a change that is not on disk: take the file as it is at the next call.
         Invalidate(hive);
         return false;
-    }
-    int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        fsync(folderFd);
-        close(folderFd);
     }
     struct stat info {};
     if (stat(file.c_str(), &info) == 0) {
@@ -613,11 +580,9 @@ bool TWineRegistry::WineServerRunning() {
         serverFolder = runtime / "wine" / serverName;
     } else {
         std::string tag;
-        int fd = open((prefix / "wineserver").c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            ReadWholeFile(fd, tag);
-            close(fd);
-        }
+        TFileDescriptor fd(open((prefix / "wineserver").c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.Valid())
+            ReadAll(fd.Get(), tag);
         tag = Trim(tag);
         if (!tag.empty() && tag.find('/') == std::string::npos && tag != "." && tag != "..") {
             const char* tmp = std::getenv("TMPDIR");
