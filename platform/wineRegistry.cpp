@@ -369,22 +369,14 @@ TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>&
     }
     std::lock_guard<std::mutex> guard(FMutex);
     BeginCall();
-    const fs::path& prefix = FPrefix;
-    if (!IsFolder(prefix))
-        return TRegistryStatus::Failed;
-    if (WineServerRunning())
-        return TRegistryStatus::AccessDenied;
-    TWritersLock lock(prefix);
-    if (!lock.Held())
-        return TRegistryStatus::Failed;
-    RefreshAll();
-    FUnderWritersLock = true;
-    THiveKey* key = nullptr;
-    std::optional<THiveFile> created;
-    TRegistryStatus status = Resolve(StartOf(root, path), true, true, location, key, created);
-    if (created && !Save(*created))
-        return TRegistryStatus::Failed;
-    return status;
+    return WriteUnderLock([&] {
+        THiveKey* key = nullptr;
+        std::optional<THiveFile> created;
+        TRegistryStatus status = Resolve(StartOf(root, path), true, true, location, key, created);
+        if (created && !Save(*created))
+            return TRegistryStatus::Failed;
+        return status;
+    });
 }
 
 bool TWineRegistry::CanWrite(const TKeyLocation& location) {
@@ -443,54 +435,41 @@ TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std:
                                         const std::string& data) {
     std::lock_guard<std::mutex> guard(FMutex);
     BeginCall();
-    const fs::path& prefix = FPrefix;
-    if (location.UsersRoot || !IsFolder(prefix))
+    if (location.UsersRoot)
         return TRegistryStatus::Failed;
-    if (WineServerRunning())
-        return TRegistryStatus::AccessDenied;
-    TWritersLock lock(prefix);
-    if (!lock.Held())
-        return TRegistryStatus::Failed;
-    RefreshAll();
-    FUnderWritersLock = true;
-    TCachedHive& entry = Entry(location.Hive);
-    if (!Writable(entry))
-        return TRegistryStatus::Failed;
-    THiveKey* key = Walk(location);
-    if (key == nullptr)
-        return TRegistryStatus::NotFound;
-    entry.Hive->SetValue(*key, name, type, data);
-    return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+    return WriteUnderLock([&] {
+        TCachedHive& entry = Entry(location.Hive);
+        if (!Writable(entry))
+            return TRegistryStatus::Failed;
+        THiveKey* key = Walk(location);
+        if (key == nullptr)
+            return TRegistryStatus::NotFound;
+        entry.Hive->SetValue(*key, name, type, data);
+        return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+    });
 }
 
 TRegistryStatus TWineRegistry::DeleteValue(const TKeyLocation& location, const std::string& name) {
     std::lock_guard<std::mutex> guard(FMutex);
     BeginCall();
-    const fs::path& prefix = FPrefix;
-    if (location.UsersRoot || !IsFolder(prefix))
+    if (location.UsersRoot)
         return TRegistryStatus::Failed;
-    if (WineServerRunning())
-        return TRegistryStatus::AccessDenied;
-    TWritersLock lock(prefix);
-    if (!lock.Held())
-        return TRegistryStatus::Failed;
-    RefreshAll();
-    FUnderWritersLock = true;
-    TCachedHive& entry = Entry(location.Hive);
-    THiveKey* key = Walk(location);
-    if (key == nullptr || key->FindValue(name) == nullptr)
-        return TRegistryStatus::NotFound;
-    if (!Writable(entry))
-        return TRegistryStatus::Failed;
-    entry.Hive->DeleteValue(*key, name);
-    return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+    return WriteUnderLock([&] {
+        TCachedHive& entry = Entry(location.Hive);
+        THiveKey* key = Walk(location);
+        if (key == nullptr || key->FindValue(name) == nullptr)
+            return TRegistryStatus::NotFound;
+        if (!Writable(entry))
+            return TRegistryStatus::Failed;
+        entry.Hive->DeleteValue(*key, name);
+        return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+    });
 }
 
 TRegistryStatus TWineRegistry::DeleteKey(HKEY root, const std::vector<std::string>& path) {
     std::lock_guard<std::mutex> guard(FMutex);
     BeginCall();
-    const fs::path& prefix = FPrefix;
-    if (!IsFolder(prefix))
+    if (!IsFolder(FPrefix))
         return TRegistryStatus::Failed;
     RefreshAll();
     TKeyLocation location;
@@ -502,22 +481,33 @@ TRegistryStatus TWineRegistry::DeleteKey(HKEY root, const std::vector<std::strin
     // The root of a hive (and HKEY_USERS itself) is no key that can be deleted.
     if (location.UsersRoot || location.Path.empty())
         return TRegistryStatus::Failed;
+    return WriteUnderLock([&] {
+        // Another writer may have changed the file before the lock was ours.
+        THiveKey* current = Walk(location);
+        if (current == nullptr)
+            return TRegistryStatus::NotFound;
+        TCachedHive& entry = Entry(location.Hive);
+        if (!Writable(entry))
+            return TRegistryStatus::Failed;
+        entry.Hive->DeleteKey(*current);
+        return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+    });
+}
+
+TRegistryStatus TWineRegistry::WriteUnderLock(const std::function<TRegistryStatus()>& change) {
+    if (!IsFolder(FPrefix))
+        return TRegistryStatus::Failed;
+    // A running wineserver holds the hives in memory and would write its own copy over any change of ours.
     if (WineServerRunning())
         return TRegistryStatus::AccessDenied;
-    TWritersLock lock(prefix);
+    // Every writer of the prefix reloads, changes and saves under this lock, so none saves over another's
+    // change; what was read before the lock was ours is checked again.
+    TWritersLock lock(FPrefix);
     if (!lock.Held())
         return TRegistryStatus::Failed;
-    // Another writer may have changed the file before the lock was ours.
     RefreshAll();
     FUnderWritersLock = true;
-    key = Walk(location);
-    if (key == nullptr)
-        return TRegistryStatus::NotFound;
-    TCachedHive& entry = Entry(location.Hive);
-    if (!Writable(entry))
-        return TRegistryStatus::Failed;
-    entry.Hive->DeleteKey(*key);
-    return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+    return change();
 }
 
 bool TWineRegistry::Save(THiveFile hive) {

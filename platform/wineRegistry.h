@@ -104,6 +104,9 @@ private:
     // Follows a path from a start; with Create, makes missing keys (in one hive, recorded in Created).
     TRegistryStatus Resolve(TStart start, bool followLast, bool create, TKeyLocation& location,
                             THiveKey*& key, std::optional<THiveFile>& created);
+    // Runs Change, with FMutex held and the call begun, on trees checked again under the prefix's writers'
+    // lock; the checks that every write makes first (the prefix, a running wineserver) are made here.
+    TRegistryStatus WriteUnderLock(const std::function<TRegistryStatus()>& change);
     bool Save(THiveFile hive);
     void Invalidate(THiveFile hive);
 
