@@ -158,19 +158,7 @@ private:
 
 using TFirstRecordMap = std::unordered_map<std::string, int64_t>;
 
-// The registry root that an expanded path's head names exactly, else HKEY_CURRENT_CONFIG.
-platform::HKEY RootOfHead(const std::string& head) {
-    if (head == "HKEY_LOCAL_MACHINE")
-        return platform::HKEY_LOCAL_MACHINE;
-    if (head == "HKEY_CURRENT_USER")
-        return platform::HKEY_CURRENT_USER;
-    if (head == "HKEY_CLASSES_ROOT")
-        return platform::HKEY_CLASSES_ROOT;
-    if (head == "HKEY_USERS")
-        return platform::HKEY_USERS;
-    return platform::HKEY_CURRENT_CONFIG;
-}
-
+// The full root name that an upper-cased abbreviation stands for, else HKEY_CURRENT_CONFIG.
 std::string RootNameOfAbbreviation(const std::string& head) {
     if (head == "HKLM")
         return "HKEY_LOCAL_MACHINE";
@@ -383,8 +371,10 @@ bool TUFileOp::ItemExists(const std::string& path, uint16_t kind) const {
         return false;
 
     const size_t slash = path.find('\\');
+    // A head that names no root (or no head at all) falls to HKEY_CURRENT_CONFIG, which holds no items.
     const platform::HKEY root =
-        RootOfHead(slash == std::string::npos ? std::string() : path.substr(0, slash));
+        platform::RootKeyOfName(slash == std::string::npos ? std::string() : path.substr(0, slash))
+            .value_or(platform::HKEY_CURRENT_CONFIG);
     const std::string keyPath = slash == std::string::npos ? path : path.substr(slash);
     try {
         if (kind == 2) {

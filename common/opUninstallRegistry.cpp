@@ -315,15 +315,7 @@ bool TURegistryOp::DeleteUninstallKey(const std::string& displayName) {
 HKEY TURegistryOp::RootKeyOf(const std::string& path) {
     size_t slash = path.find('\\');
     std::string head = slash == std::string::npos ? std::string() : path.substr(0, slash);
-    if (head == "HKEY_LOCAL_MACHINE")
-        return platform::HKEY_LOCAL_MACHINE;
-    if (head == "HKEY_CURRENT_USER")
-        return platform::HKEY_CURRENT_USER;
-    if (head == "HKEY_CLASSES_ROOT")
-        return platform::HKEY_CLASSES_ROOT;
-    if (head == "HKEY_USERS")
-        return platform::HKEY_USERS;
-    return platform::HKEY_CURRENT_CONFIG;
+    return platform::RootKeyOfName(head).value_or(platform::HKEY_CURRENT_CONFIG);
 }
 
 std::string TURegistryOp::LastPathPart(const std::string& path) {

@@ -3,6 +3,7 @@
 #include "platform/wineHive.h"
 #include "platform/wineRegistry.h"
 
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -44,6 +45,18 @@ std::string JoinKey(const std::vector<std::string>& parts) {
 }
 
 } // namespace
+
+std::optional<HKEY> RootKeyOfName(const std::string& name) {
+    static const std::pair<const char*, HKEY> Roots[] = {
+        {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},   {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+        {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},     {"HKEY_USERS", HKEY_USERS},
+        {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+    };
+    for (const auto& [rootName, root] : Roots)
+        if (name == rootName)
+            return root;
+    return std::nullopt;
+}
 
 TRegistry::TRegistry(uint32_t access) : FAccess(access) {}
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +17,10 @@ inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001;
 inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002;
 inline constexpr HKEY HKEY_USERS = 0x80000003;
 inline constexpr HKEY HKEY_CURRENT_CONFIG = 0x80000005;
+
+// The root that an exact, case-sensitive full root name ("HKEY_LOCAL_MACHINE"...) stands for, as the system
+// writes roots at the head of its paths; nothing for any other text (abbreviations included).
+std::optional<HKEY> RootKeyOfName(const std::string& name);
 
 inline constexpr uint32_t KEY_READ = 0x20019;
 inline constexpr uint32_t KEY_WRITE = 0x20006;
