@@ -103,46 +103,48 @@ bool TURegistryOp::OpenReadOnly(const std::string& key) {
 
 // ---- Uninstall entries ----
 
+void TURegistryOp::VisitUninstallEntries(bool readWrite, const TUninstallVisitor& visit) {
+    auto open = [this, readWrite](const std::string& key) {
+        return readWrite ? OpenReadWrite(key) : OpenReadOnly(key);
+    };
+    for (const TSearchRoot& root : SearchRoots) {
+        FRegistry->SetRootKey(root.Root);
+        if (!open(UninstallKey))
+            continue;
+        TStringList keys;
+        FRegistry->GetKeyNames(keys);
+        for (const std::string& key : keys)
+            if (open(UninstallPrefix + key) && !visit(root.Name, key))
+                break;
+    }
+}
+
 std::string TURegistryOp::FindUninstallKey(const std::string& displayName) {
     TKeyCloser closer(*FRegistry);
     std::string keyPath;
-    for (const TSearchRoot& root : SearchRoots) {
-        FRegistry->SetRootKey(root.Root);
-        if (!OpenReadWrite(UninstallKey))
-            continue;
-        TStringList names;
-        FRegistry->GetKeyNames(names);
-        for (const std::string& name : names) {
-            if (!OpenReadWrite(UninstallPrefix + name))
-                continue;
-            if (FRegistry->ValueExists("DisplayName") &&
-                Trim(FRegistry->ReadString("DisplayName")) == displayName) {
-                // A later root's hit replaces this one, so the per-user entry wins.
-                keyPath = std::string(root.Name) + UninstallPrefix + name;
-                break;
-            }
+    VisitUninstallEntries(true, [&](const std::string& rootName, const std::string& key) {
+        if (FRegistry->ValueExists("DisplayName") &&
+            Trim(FRegistry->ReadString("DisplayName")) == displayName) {
+            // A later root's hit replaces this one, so the per-user entry wins.
+            keyPath = rootName + UninstallPrefix + key;
+            return false;
         }
-    }
+        return true;
+    });
     return keyPath;
 }
 
 int TURegistryOp::ListInstalledNames(TStringList& names) {
     TKeyCloser closer(*FRegistry);
     names.Clear();
-    for (const TSearchRoot& root : SearchRoots) {
-        FRegistry->SetRootKey(root.Root);
-        if (!OpenReadOnly(UninstallKey))
-            continue;
-        TStringList keys;
-        FRegistry->GetKeyNames(keys);
-        for (const std::string& key : keys) {
-            if (!OpenReadOnly(UninstallPrefix + key) || !FRegistry->ValueExists("DisplayName"))
-                continue;
+    VisitUninstallEntries(false, [&](const std::string&, const std::string&) {
+        if (FRegistry->ValueExists("DisplayName")) {
             std::string name = Trim(FRegistry->ReadString("DisplayName"));
             if (!name.empty())
                 names.Add(name);
         }
-    }
+        return true;
+    });
     return names.Count();
 }
 
@@ -202,25 +204,16 @@ int TURegistryOp::GetSoftwareRow(const std::string& displayName, TImageList& sma
     std::string userCache = GetShellFolder("AppData") + "\\Microsoft\\Installer\\";
     TKeyCloser closer(*FRegistry);
     row.Clear();
-    for (const TSearchRoot& root : SearchRoots) {
-        FRegistry->SetRootKey(root.Root);
-        if (!OpenReadOnly(UninstallKey))
-            continue;
-        TStringList keys;
-        FRegistry->GetKeyNames(keys);
-        for (const std::string& key : keys) {
-            if (!OpenReadOnly(UninstallPrefix + key))
-                continue;
-            if (!FRegistry->ValueExists("DisplayName") || !FRegistry->ValueExists("UninstallString") ||
-                Trim(FRegistry->ReadString("DisplayName")) != displayName)
-                continue;
-            row.Add(displayName);
-            row.Add(FormatInstallDate(FRegistry->ReadString("InstallDate")));
-            row.Add(FRegistry->ReadString("Publisher"));
-            row.Add(std::to_string(ChooseIcon(smallList, largeList, windowsCache, userCache)));
-            break;
-        }
-    }
+    VisitUninstallEntries(false, [&](const std::string&, const std::string&) {
+        if (!FRegistry->ValueExists("DisplayName") || !FRegistry->ValueExists("UninstallString") ||
+            Trim(FRegistry->ReadString("DisplayName")) != displayName)
+            return true;
+        row.Add(displayName);
+        row.Add(FormatInstallDate(FRegistry->ReadString("InstallDate")));
+        row.Add(FRegistry->ReadString("Publisher"));
+        row.Add(std::to_string(ChooseIcon(smallList, largeList, windowsCache, userCache)));
+        return false;
+    });
     return row.Count();
 }
 

@@ -5,6 +5,7 @@
 #include "platform/stringList.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -108,8 +109,14 @@ public:
     std::string GetWindowsDir();
 
 private:
+    // Takes the root's full name and the entry's key name; false ends the walk of that root.
+    using TUninstallVisitor = std::function<bool(const std::string& rootName, const std::string& key)>;
+
     bool OpenReadWrite(const std::string& key);
     bool OpenReadOnly(const std::string& key);
+    // Opens each entry under the Uninstall key of each searched root in turn, with write access when
+    // ReadWrite, and hands it to Visit.
+    void VisitUninstallEntries(bool readWrite, const TUninstallVisitor& visit);
     void AppendRunHits(platform::HKEY root, const std::string& rootName, const std::string& location,
                        platform::TStringList& items);
     void AppendSoftwareKeyHits(platform::HKEY root, const std::string& rootName, const std::string& keyName,
