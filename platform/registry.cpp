@@ -20,20 +20,6 @@ namespace {
 constexpr uint32_t KEY_SET_VALUE = 0x0002;
 constexpr uint32_t KEY_CREATE_SUB_KEY = 0x0004;
 
-std::vector<std::string> SplitKey(const std::string& key) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= key.size()) {
-        size_t end = key.find('\\', start);
-        if (end == std::string::npos)
-            end = key.size();
-        if (end > start)
-            parts.push_back(key.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
 std::string JoinKey(const std::vector<std::string>& parts) {
     std::string path;
     for (const std::string& part : parts) {
@@ -81,8 +67,8 @@ static std::vector<std::string> FullPath(const std::string& key, bool hasCurrent
                                          const std::string& current) {
     std::vector<std::string> parts;
     if (hasCurrentKey && (key.empty() || key[0] != '\\'))
-        parts = SplitKey(current);
-    for (std::string& part : SplitKey(key))
+        parts = SplitKeyPath(current);
+    for (std::string& part : SplitKeyPath(key))
         parts.push_back(std::move(part));
     return parts;
 }

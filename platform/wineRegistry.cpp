@@ -78,20 +78,6 @@ bool SameName(const std::string& a, const char* b) {
     return FoldName(a) == FoldName(b);
 }
 
-std::vector<std::string> SplitNtPath(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('\\', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start)
-            parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
 // Writers count their saves of each hive in the lock file. A writer that finds another count than the one of
 // its own copy reloads the hive even when the file's identity, size and time look unchanged (a renamed file
 // may get the inode number of the one it replaced, within the same tick of the clock).
@@ -126,6 +112,20 @@ uint64_t BumpGeneration(const fs::path& prefix, size_t hive) {
 }
 
 } // namespace
+
+std::vector<std::string> SplitKeyPath(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
 
 TWineRegistry& TWineRegistry::Instance() {
     static TWineRegistry registry;
@@ -303,7 +303,7 @@ TRegistryStatus TWineRegistry::Resolve(TStart start, bool followLast, bool creat
         bool last = next == remaining.size();
         if (child->IsLink() && (followLast || !last)) {
             std::optional<std::string> target = child->LinkTarget();
-            std::vector<std::string> parts = target ? SplitNtPath(*target) : std::vector<std::string>();
+            std::vector<std::string> parts = target ? SplitKeyPath(*target) : std::vector<std::string>();
             if (++hops > MaximumLinkHops || parts.size() < 2 || !SameName(parts[0], "Registry"))
                 return TRegistryStatus::NotFound;
             size_t skip = 0;

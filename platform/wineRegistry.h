@@ -27,6 +27,10 @@ struct TKeyLocation {
 
 enum class TRegistryStatus { Ok, NotFound, AccessDenied, Failed };
 
+// The names in a backslash-separated key path (a key of the accessor, a link's NT path), empty ones left out
+// so that doubled, leading and trailing backslashes name no key.
+std::vector<std::string> SplitKeyPath(const std::string& path);
+
 // The machine's registry over the Wine prefix's registry files: HKLM is system.reg, HKCU user.reg, HKU holds
 // .Default (userdef.reg) and the user's SID (user.reg again), HKCR is HKLM\Software\Classes and HKCC is
 // HKLM\System\CurrentControlSet\Hardware Profiles\Current. Link keys are followed on the way.
