@@ -407,12 +407,20 @@ TUFileOp::TLookupTables& TUFileOp::Tables() {
     return *FTables;
 }
 
+bool TUFileOp::ReadDataIndexNumber(int64_t number) {
+    return ReadDataIndex(DataIndexStart + number * static_cast<int64_t>(sizeof(TDataIndexRec)), FDataIndex);
+}
+
+bool TUFileOp::ReadSoftRecordNumber(int64_t number) {
+    return ReadSoftRecord(SoftRecordStart + number * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+}
+
 int64_t TUFileOp::FindSoftRecordById(const std::string& id) {
     TLookupTables& tables = Tables();
     if (!tables.HaveSoftIds) {
         const int64_t count = PresentSoftRecordCount();
         for (int64_t i = 0; i < count; ++i) {
-            ReadSoftRecord(SoftRecordStart + i * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+            ReadSoftRecordNumber(i);
             std::string trimmed = platform::Trim(FSoftRec.ID.Text());
             tables.SoftByFoldedId.try_emplace(platform::LowerCase(trimmed), i);
             tables.SoftByExactId.try_emplace(std::move(trimmed), i);
@@ -430,7 +438,7 @@ std::string TUFileOp::FindIdByDisplayName(const std::string& displayName) {
     if (!tables.HaveMatcher) {
         const int64_t count = PresentSoftRecordCount();
         for (int64_t i = 0; i < count; ++i) {
-            ReadSoftRecord(SoftRecordStart + i * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+            ReadSoftRecordNumber(i);
             const std::string name = platform::LowerCase(platform::Trim(FSoftRec.Name.Text()));
             // An empty name occurs in nothing.
             if (!name.empty())
@@ -442,7 +450,7 @@ std::string TUFileOp::FindIdByDisplayName(const std::string& displayName) {
     const int64_t record = tables.Matcher.FirstIn(platform::LowerCase(displayName));
     if (record == NoRecord)
         return {};
-    ReadSoftRecord(SoftRecordStart + record * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+    ReadSoftRecordNumber(record);
     return FSoftRec.ID.Text();
 }
 
@@ -450,7 +458,7 @@ std::string TUFileOp::GetNameById(const std::string& id) {
     const int64_t record = FindSoftRecordById(id);
     if (record == NoRecord)
         return {};
-    ReadSoftRecord(SoftRecordStart + record * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+    ReadSoftRecordNumber(record);
     return platform::Trim(FSoftRec.Name.Text());
 }
 
@@ -458,7 +466,7 @@ int32_t TUFileOp::GetCategoryById(const std::string& id) {
     const int64_t record = FindSoftRecordById(id);
     if (record == NoRecord)
         return 0;
-    ReadSoftRecord(SoftRecordStart + record * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+    ReadSoftRecordNumber(record);
     return FSoftRec.Category;
 }
 
@@ -467,7 +475,7 @@ std::string TUFileOp::GetCategoryTextByName(const std::string& name) {
     if (!tables.HaveSoftNames) {
         const int64_t count = PresentSoftRecordCount();
         for (int64_t i = 0; i < count; ++i) {
-            ReadSoftRecord(SoftRecordStart + i * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+            ReadSoftRecordNumber(i);
             tables.SoftByFoldedName.try_emplace(platform::LowerCase(platform::Trim(FSoftRec.Name.Text())), i);
         }
         tables.HaveSoftNames = true;
@@ -475,7 +483,7 @@ std::string TUFileOp::GetCategoryTextByName(const std::string& name) {
     auto found = tables.SoftByFoldedName.find(platform::LowerCase(name));
     if (found == tables.SoftByFoldedName.end())
         return {};
-    ReadSoftRecord(SoftRecordStart + found->second * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+    ReadSoftRecordNumber(found->second);
     return SoftCategoryText(FSoftRec.Category);
 }
 
@@ -483,7 +491,7 @@ int32_t TUFileOp::ListSoftwareByCategory(platform::TStringList& list, uint16_t c
     list.Clear();
     const int64_t count = PresentDataIndexCount();
     for (int64_t i = 0; i < count; ++i) {
-        ReadDataIndex(DataIndexStart + i * static_cast<int64_t>(sizeof(TDataIndexRec)), FDataIndex);
+        ReadDataIndexNumber(i);
         const std::string id = platform::Trim(FDataIndex.ID.Text());
         if (category == 0 || GetCategoryById(id) == static_cast<int32_t>(category))
             list.Add(GetNameById(id));
@@ -499,7 +507,7 @@ uint16_t TUFileOp::CountSoftwareByCategory(uint16_t category) {
         return limit;
     uint16_t counted = 0;
     for (int64_t i = 0; i < limit; ++i) {
-        ReadDataIndex(DataIndexStart + i * static_cast<int64_t>(sizeof(TDataIndexRec)), FDataIndex);
+        ReadDataIndexNumber(i);
         if (static_cast<uint16_t>(GetCategoryById(platform::Trim(FDataIndex.ID.Text())) & 0xFFFF) == category)
             ++counted;
     }
@@ -519,7 +527,7 @@ int32_t TUFileOp::GetLeftoverItems(const std::string& displayName, uint16_t kind
     if (!tables.HaveIndexIds) {
         const int64_t count = PresentDataIndexCount();
         for (int64_t i = 0; i < count; ++i) {
-            ReadDataIndex(DataIndexStart + i * static_cast<int64_t>(sizeof(TDataIndexRec)), FDataIndex);
+            ReadDataIndexNumber(i);
             tables.IndexByFoldedId.try_emplace(platform::LowerCase(platform::Trim(FDataIndex.ID.Text())), i);
         }
         tables.HaveIndexIds = true;
@@ -527,7 +535,7 @@ int32_t TUFileOp::GetLeftoverItems(const std::string& displayName, uint16_t kind
     auto found = tables.IndexByFoldedId.find(platform::LowerCase(id));
     if (found == tables.IndexByFoldedId.end())
         return 0;
-    ReadDataIndex(DataIndexStart + found->second * static_cast<int64_t>(sizeof(TDataIndexRec)), FDataIndex);
+    ReadDataIndexNumber(found->second);
 
     constexpr auto itemSize = static_cast<int64_t>(sizeof(TDataItemRec));
     int64_t first = FDataIndex.ItemOffset;
@@ -570,7 +578,7 @@ int32_t TUFileOp::GetSoftInfo(const std::string& displayName, platform::TStringL
     auto found = Tables().SoftByExactId.find(id);
     if (found == Tables().SoftByExactId.end())
         return 0;
-    ReadSoftRecord(SoftRecordStart + found->second * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
+    ReadSoftRecordNumber(found->second);
 
     using platform::Trim;
     info.Add(Trim(FSoftRec.ID.Text()));

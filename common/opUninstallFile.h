@@ -174,6 +174,9 @@ private:
     int64_t PresentDataIndexCount();
     int64_t PresentSoftRecordCount();
     TLookupTables& Tables();
+    // The index entry or software record of that number (from 0) into FDataIndex or FSoftRec.
+    bool ReadDataIndexNumber(int64_t number);
+    bool ReadSoftRecordNumber(int64_t number);
     // First software record with the given trimmed ID ignoring case, or -1.
     int64_t FindSoftRecordById(const std::string& id);
 
