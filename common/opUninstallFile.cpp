@@ -371,7 +371,7 @@ bool TUFileOp::ItemExists(const std::string& path, uint16_t kind) const {
         return false;
 
     const size_t slash = path.find('\\');
-    // A head that names no root (or no head at all) falls to HKEY_CURRENT_CONFIG, which holds no items.
+    // A head that names no root (or no head at all) falls to HKEY_CURRENT_CONFIG, as the expansion does.
     const platform::HKEY root =
         platform::RootKeyOfName(slash == std::string::npos ? std::string() : path.substr(0, slash))
             .value_or(platform::HKEY_CURRENT_CONFIG);
