@@ -65,9 +65,9 @@ public:
     // Opens Key with the current access (read and write unless Access says otherwise), creating it (and the
     // keys above it) when CanCreate. False when it does not exist (and is not to be created), or when write
     // access is asked and its registry file cannot be written (no prefix, a read-only file, a file that did
-    // not parse completely). The previous open key is closed first.
+    // not parse completely). On success the new key replaces the open one; a failed open leaves it open.
     bool OpenKey(const std::string& key, bool canCreate);
-    // Opens Key for reading only; sets Access to KEY_READ.
+    // Opens Key for reading only; sets Access to KEY_READ, which later opens keep until SetAccess.
     bool OpenKeyReadOnly(const std::string& key);
     void CloseKey();
     bool HasCurrentKey() const;
