@@ -500,9 +500,10 @@ int32_t TUFileOp::ListSoftwareByCategory(platform::TStringList& list, uint16_t c
 }
 
 uint16_t TUFileOp::CountSoftwareByCategory(uint16_t category) {
-    // Only records that are really there are counted, so a header that promises more than the file holds
-    // shows no programs that no list would show.
-    const auto limit = static_cast<uint16_t>(PresentDataIndexCount() & 0xFFFF);
+    // The header's count works in 16 bits; of the records it names, only those really there are counted,
+    // so a header that promises more than the file holds shows no programs that no list would show.
+    const int64_t present = PresentDataIndexCount();
+    const auto limit = static_cast<uint16_t>(std::min<int64_t>(present, FDataHeader.Count & 0xFFFF));
     if (category == 0)
         return limit;
     uint16_t counted = 0;

@@ -718,6 +718,11 @@ TEST(CorruptDatabaseTest, CountsAndOffsetsOutsideTheFileNameAbsentRecords) {
     EXPECT_EQ(over.CountSoftwareByCategory(0), 2);
     EXPECT_EQ(over.CountSoftwareByCategory(1), 2);
     EXPECT_EQ(over.ListSoftwareByCategory(list, 1), 2);
+    // The count is cut to 16 bits before the records are counted: 65537 names the first record only.
+    two.DataCount = 65537;
+    over = TUFileOp::FromContents(two.DataFileContent(), two.SoftFileContent());
+    EXPECT_EQ(over.CountSoftwareByCategory(0), 1);
+    EXPECT_EQ(over.CountSoftwareByCategory(1), 1);
 
     TDatabaseWriter writer;
     writer.SoftCount = -7;
