@@ -59,9 +59,10 @@ private:
     platform::TRegistry& FRegistry;
 };
 
-// Characters From to From+Count of Text (fewer at its end) as a decimal number of digits only, or Default.
+// The Count characters of Text from From on as a decimal number of digits only, or Default.
 int DecimalField(const std::string& text, size_t from, size_t count, int defaultValue) {
-    if (from >= text.size())
+    // A field cut short by the end of the text is no number, even when its first digit is there.
+    if (from + count > text.size())
         return defaultValue;
     std::string field = text.substr(from, count);
     if (field.empty() ||
@@ -226,7 +227,6 @@ int TURegistryOp::ChooseIcon(TImageList& smallList, TImageList& largeList, const
     int result = 0;
     std::string displayIcon =
         FRegistry->ValueExists("DisplayIcon") ? Trim(FRegistry->ReadString("DisplayIcon")) : std::string();
-    std::string uninstallString = platform::LowerCase(Trim(FRegistry->ReadString("UninstallString")));
 
     if (!displayIcon.empty()) {
         if (size_t comma = displayIcon.find(','); comma != std::string::npos) {
@@ -240,6 +240,8 @@ int TURegistryOp::ChooseIcon(TImageList& smallList, TImageList& largeList, const
         }
     }
 
+    // Read only now: an entry whose DisplayIcon gave the icon never reads its UninstallString as text.
+    std::string uninstallString = platform::LowerCase(Trim(FRegistry->ReadString("UninstallString")));
     if (!uninstallString.empty()) {
         if (!Contains(uninstallString, "msiexec.exe")) {
             size_t exe = uninstallString.find(".exe");

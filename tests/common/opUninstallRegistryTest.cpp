@@ -306,6 +306,9 @@ TEST(FormatInstallDate, TurnsDigitsIntoTheShortDateAndPassesOtherForms) {
                  {"2008", "Jan 01,2008"},
                  {"20081231", "Dec 31,2008"},
                  {"200806", "Jun 01,2008"},
+                 {"20082", "Jan 01,2008"},
+                 {"2008012", "Jan 01,2008"},
+                 {"200", "Jan 01,2008"},
                  {"abcd0715", "Jul 15,2008"},
                  {"20080229", "Feb 29,2008"},
                  {"2008-01-15", "2008-01-15"},
@@ -397,6 +400,28 @@ std::string IconCaseName(const ::testing::TestParamInfo<TIconCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RowIcon, ::testing::ValuesIn(IconCases), IconCaseName);
+
+// The uninstall command is read only when the DisplayIcon gave no icon, so only then does a value of the
+// wrong type end the row.
+TEST_F(RegistryOpTest, NumericUninstallStringRaisesOnlyWhenTheDisplayIconGivesNone) {
+    WriteIconProgram(FMachine.HostPath("C:\\App\\app.exe"), AppColour, 2);
+    FSystem.Key(Uninstall + "Good")
+        .String("DisplayName", "Good")
+        .String("DisplayIcon", "C:\\App\\app.exe,1")
+        .Dword("UninstallString", 1);
+    FSystem.Key(Uninstall + "Bad")
+        .String("DisplayName", "Bad")
+        .String("DisplayIcon", "C:\\App\\missing.exe")
+        .Dword("UninstallString", 1);
+    WriteHives();
+    AddOwnIcon();
+
+    TStringList row;
+    ASSERT_EQ(FOp.GetSoftwareRow("Good", FSmall, FLarge, row), 4);
+    EXPECT_EQ(row[3], "1");
+    EXPECT_EQ(CentreColour(FLarge.Image(1)), AppColour + 1);
+    EXPECT_THROW(FOp.GetSoftwareRow("Bad", FSmall, FLarge, row), platform::ERegistryException);
+}
 
 TEST_F(RegistryOpTest, AddIconToListsGivesTheLargeIndexOrMinusOne) {
     WriteIconProgram(FMachine.HostPath("C:\\App\\app.exe"), AppColour, 2);
