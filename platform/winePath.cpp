@@ -60,6 +60,15 @@ bool SameTime(const timespec& a, const timespec& b) {
 // the file system's clock is coarse, so two changes within one tick can leave the same modification time.
 constexpr size_t MaxCachedListings = 256;
 constexpr time_t StableSeconds = 2;
+
+// Whether a folder has not changed for StableSeconds, so that what was read of it can be trusted later.
+bool IsStable(const struct stat& info) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return info.st_mtim.tv_sec + StableSeconds < now.tv_sec &&
+           info.st_ctim.tv_sec + StableSeconds < now.tv_sec;
+}
+
 std::mutex gListingMutex;
 std::unordered_map<std::string, TFolderListing> gListings;
 
@@ -100,11 +109,7 @@ std::string FindNameIgnoringCase(const fs::path& folder, const std::string& name
     auto found = listing.FirstByLowerName.find(lowerName);
     std::string match = found == listing.FirstByLowerName.end() ? std::string() : found->second;
 
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    bool stable =
-        info.st_mtim.tv_sec + StableSeconds < now.tv_sec && info.st_ctim.tv_sec + StableSeconds < now.tv_sec;
-    if (stable) {
+    if (IsStable(info)) {
         std::lock_guard lock(gListingMutex);
         if (gListings.size() >= MaxCachedListings)
             gListings.clear();
@@ -199,13 +204,6 @@ struct TDriveTable {
 };
 std::mutex gDriveMutex;
 std::unordered_map<std::string, TDriveTable> gDriveTables;
-
-bool IsStable(const struct stat& info) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return info.st_mtim.tv_sec + StableSeconds < now.tv_sec &&
-           info.st_ctim.tv_sec + StableSeconds < now.tv_sec;
-}
 
 // The drive folder as the dosdevices link names it, read from the file system.
 fs::path ReadDriveFolder(const fs::path& devices, char letter) {
