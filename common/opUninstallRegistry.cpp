@@ -104,6 +104,16 @@ bool TURegistryOp::OpenReadOnly(const std::string& key) {
 
 // ---- Uninstall entries ----
 
+std::string TURegistryOp::ReadEntryText(const std::string& name) {
+    // Installers write numbers too (a REG_DWORD InstallDate, EstimatedSize, a binary DisplayIcon): such a
+    // value says nothing as text, and it must not end a scan or a removal half-way.
+    const int type = FRegistry->GetDataType(name);
+    if (type != -1 && type != static_cast<int>(platform::REG_SZ) &&
+        type != static_cast<int>(platform::REG_EXPAND_SZ))
+        return {};
+    return FRegistry->ReadString(name);
+}
+
 void TURegistryOp::VisitUninstallEntries(bool readWrite, const TUninstallVisitor& visit) {
     auto open = [this, readWrite](const std::string& key) {
         return readWrite ? OpenReadWrite(key) : OpenReadOnly(key);
@@ -124,8 +134,7 @@ std::string TURegistryOp::FindUninstallKey(const std::string& displayName) {
     TKeyCloser closer(*FRegistry);
     std::string keyPath;
     VisitUninstallEntries(true, [&](const std::string& rootName, const std::string& key) {
-        if (FRegistry->ValueExists("DisplayName") &&
-            Trim(FRegistry->ReadString("DisplayName")) == displayName) {
+        if (FRegistry->ValueExists("DisplayName") && Trim(ReadEntryText("DisplayName")) == displayName) {
             // A later root's hit replaces this one, so the per-user entry wins.
             keyPath = rootName + UninstallPrefix + key;
             return false;
@@ -140,7 +149,7 @@ int TURegistryOp::ListInstalledNames(TStringList& names) {
     names.Clear();
     VisitUninstallEntries(false, [&](const std::string&, const std::string&) {
         if (FRegistry->ValueExists("DisplayName")) {
-            std::string name = Trim(FRegistry->ReadString("DisplayName"));
+            std::string name = Trim(ReadEntryText("DisplayName"));
             if (!name.empty())
                 names.Add(name);
         }
@@ -159,14 +168,14 @@ TUNINSTALL_DES TURegistryOp::GetUninstallDes(const std::string& displayName, int
     std::string key = keyPath.substr(keyPath.find('\\'));
     if (!OpenReadOnly(key))
         return des;
-    std::string installDate = FormatInstallDate(FRegistry->ReadString("InstallDate"));
-    std::string displayVersion = Trim(FRegistry->ReadString("DisplayVersion"));
-    std::string installLocation = Trim(FRegistry->ReadString("InstallLocation"));
-    std::string helpLink = Trim(FRegistry->ReadString("HelpLink"));
-    std::string publisher = Trim(FRegistry->ReadString("Publisher"));
-    std::string urlInfoAbout = Trim(FRegistry->ReadString("URLInfoAbout"));
-    std::string urlUpdateInfo = Trim(FRegistry->ReadString("URLUpdateInfo"));
-    std::string uninstallString = Trim(FRegistry->ReadString("UninstallString"));
+    std::string installDate = FormatInstallDate(ReadEntryText("InstallDate"));
+    std::string displayVersion = Trim(ReadEntryText("DisplayVersion"));
+    std::string installLocation = Trim(ReadEntryText("InstallLocation"));
+    std::string helpLink = Trim(ReadEntryText("HelpLink"));
+    std::string publisher = Trim(ReadEntryText("Publisher"));
+    std::string urlInfoAbout = Trim(ReadEntryText("URLInfoAbout"));
+    std::string urlUpdateInfo = Trim(ReadEntryText("URLUpdateInfo"));
+    std::string uninstallString = Trim(ReadEntryText("UninstallString"));
 
     des.KeyName = key.substr(std::strlen(UninstallPrefix));
     des.DisplayName = displayName;
@@ -207,11 +216,11 @@ int TURegistryOp::GetSoftwareRow(const std::string& displayName, TImageList& sma
     row.Clear();
     VisitUninstallEntries(false, [&](const std::string&, const std::string&) {
         if (!FRegistry->ValueExists("DisplayName") || !FRegistry->ValueExists("UninstallString") ||
-            Trim(FRegistry->ReadString("DisplayName")) != displayName)
+            Trim(ReadEntryText("DisplayName")) != displayName)
             return true;
         row.Add(displayName);
-        row.Add(FormatInstallDate(FRegistry->ReadString("InstallDate")));
-        row.Add(FRegistry->ReadString("Publisher"));
+        row.Add(FormatInstallDate(ReadEntryText("InstallDate")));
+        row.Add(ReadEntryText("Publisher"));
         row.Add(std::to_string(ChooseIcon(smallList, largeList, windowsCache, userCache)));
         return false;
     });
@@ -226,7 +235,7 @@ int TURegistryOp::ChooseIcon(TImageList& smallList, TImageList& largeList, const
     int iconIndex = 0;
     int result = 0;
     std::string displayIcon =
-        FRegistry->ValueExists("DisplayIcon") ? Trim(FRegistry->ReadString("DisplayIcon")) : std::string();
+        FRegistry->ValueExists("DisplayIcon") ? Trim(ReadEntryText("DisplayIcon")) : std::string();
 
     if (!displayIcon.empty()) {
         if (size_t comma = displayIcon.find(','); comma != std::string::npos) {
@@ -241,7 +250,7 @@ int TURegistryOp::ChooseIcon(TImageList& smallList, TImageList& largeList, const
     }
 
     // Read only now: an entry whose DisplayIcon gave the icon never reads its UninstallString as text.
-    std::string uninstallString = platform::LowerCase(Trim(FRegistry->ReadString("UninstallString")));
+    std::string uninstallString = platform::LowerCase(Trim(ReadEntryText("UninstallString")));
     if (!uninstallString.empty()) {
         if (!Contains(uninstallString, "msiexec.exe")) {
             size_t exe = uninstallString.find(".exe");

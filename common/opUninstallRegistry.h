@@ -114,6 +114,8 @@ private:
 
     bool OpenReadWrite(const std::string& key);
     bool OpenReadOnly(const std::string& key);
+    // A value of the open Uninstall entry as text; a value of another type reads as empty text.
+    std::string ReadEntryText(const std::string& name);
     // Opens each entry under the Uninstall key of each searched root in turn, with write access when
     // ReadWrite, and hands it to Visit.
     void VisitUninstallEntries(bool readWrite, const TUninstallVisitor& visit);

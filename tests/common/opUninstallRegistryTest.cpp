@@ -273,27 +273,38 @@ TEST_F(RegistryOpTest, DescribesTheEntryWithTrimmedValues) {
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Uninstall + "AcmeTool"));
 }
 
-TEST_F(RegistryOpTest, NumericInstallDateRaisesTheAccessorsError) {
-    Entry(FUser, "{3F2504E0}", "Beta").Dword("InstallDate", 20080115);
+// Installers write numeric entry values (a REG_DWORD InstallDate): the entry's operations read them as empty
+// text, so that a scan or a removal goes on, while the accessor itself still refuses them.
+TEST_F(RegistryOpTest, NumericEntryValuesReadAsEmptyTextWhileTheAccessorRaises) {
+    Entry(FUser, "{3F2504E0}", "Beta").Dword("InstallDate", 20080115).Dword("Publisher", 7);
     Entry(FUser, "Other", "Other").String("InstallDate", "20080115");
+    FSystem.Key(Uninstall + "Numeric").Dword("DisplayName", 1).String("UninstallString", "x.exe");
     WriteHives();
     AddOwnIcon();
 
     TStringList row;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        try {
-            FOp.GetSoftwareRow("Beta", FSmall, FLarge, row);
-            ADD_FAILURE() << "no error";
-        } catch (const platform::ERegistryException& error) {
-            EXPECT_STREQ(error.what(), "Invalid data type for 'InstallDate'");
-        }
-        EXPECT_THROW(FOp.GetUninstallDes("Beta", 0), platform::ERegistryException);
-        TStringList items;
-        EXPECT_THROW(FOp.GetLeftoverKeys("Beta", items), platform::ERegistryException);
-    }
-    // The object goes on working after the error.
+    ASSERT_EQ(FOp.GetSoftwareRow("Beta", FSmall, FLarge, row), 4);
+    EXPECT_EQ(row[1], "");
+    EXPECT_EQ(row[2], "");
+    EXPECT_EQ(FOp.GetUninstallDes("Beta", 0).InstallDate, "");
+    EXPECT_EQ(FOp.GetUninstallDes("Beta", 0).KeyName, "{3F2504E0}");
+    TStringList items;
+    EXPECT_NO_THROW(FOp.GetLeftoverKeys("Beta", items));
+    TStringList names;
+    EXPECT_EQ(FOp.ListInstalledNames(names), 2);
     EXPECT_EQ(FOp.GetSoftwareRow("Other", FSmall, FLarge, row), 4);
     EXPECT_EQ(FOp.GetUninstallDes("Other", 0).InstallDate, "Jan 15,2008");
+
+    platform::TRegistry registry(platform::KEY_READ);
+    registry.SetRootKey(platform::HKEY_CURRENT_USER);
+    ASSERT_TRUE(
+        registry.OpenKeyReadOnly("\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3F2504E0}"));
+    try {
+        registry.ReadString("InstallDate");
+        ADD_FAILURE() << "no error";
+    } catch (const platform::ERegistryException& error) {
+        EXPECT_STREQ(error.what(), "Invalid data type for 'InstallDate'");
+    }
 }
 
 TEST(FormatInstallDate, TurnsDigitsIntoTheShortDateAndPassesOtherForms) {
@@ -401,9 +412,9 @@ std::string IconCaseName(const ::testing::TestParamInfo<TIconCase>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RowIcon, ::testing::ValuesIn(IconCases), IconCaseName);
 
-// The uninstall command is read only when the DisplayIcon gave no icon, so only then does a value of the
-// wrong type end the row.
-TEST_F(RegistryOpTest, NumericUninstallStringRaisesOnlyWhenTheDisplayIconGivesNone) {
+// A numeric uninstall command names no file: the entry still gives its row, with its DisplayIcon's icon or
+// the program's own.
+TEST_F(RegistryOpTest, NumericUninstallStringNamesNoIconFile) {
     WriteIconProgram(FMachine.HostPath("C:\\App\\app.exe"), AppColour, 2);
     FSystem.Key(Uninstall + "Good")
         .String("DisplayName", "Good")
@@ -420,7 +431,8 @@ TEST_F(RegistryOpTest, NumericUninstallStringRaisesOnlyWhenTheDisplayIconGivesNo
     ASSERT_EQ(FOp.GetSoftwareRow("Good", FSmall, FLarge, row), 4);
     EXPECT_EQ(row[3], "1");
     EXPECT_EQ(CentreColour(FLarge.Image(1)), AppColour + 1);
-    EXPECT_THROW(FOp.GetSoftwareRow("Bad", FSmall, FLarge, row), platform::ERegistryException);
+    ASSERT_EQ(FOp.GetSoftwareRow("Bad", FSmall, FLarge, row), 4);
+    EXPECT_EQ(row[3], "2");
 }
 
 TEST_F(RegistryOpTest, AddIconToListsGivesTheLargeIndexOrMinusOne) {
@@ -886,12 +898,9 @@ TEST_F(RealPrefix, ReadsTheFabricatedPrograms) {
     EXPECT_EQ(FOp.GetSoftwareRow("Acme Tool 2.1", FSmall, FLarge, row), 4);
     EXPECT_EQ(row[1], "Jan 15,2008");
     EXPECT_EQ(row[3], "1");
-    try {
-        FOp.GetSoftwareRow("Beta Widget (per-user)", FSmall, FLarge, row);
-        ADD_FAILURE() << "no error";
-    } catch (const platform::ERegistryException& error) {
-        EXPECT_STREQ(error.what(), "Invalid data type for 'InstallDate'");
-    }
+    // The per-user entry's date is a number: it reads as no date.
+    ASSERT_EQ(FOp.GetSoftwareRow("Beta Widget (per-user)", FSmall, FLarge, row), 4);
+    EXPECT_EQ(row[1], "");
     EXPECT_EQ(FOp.GetShellFolder("AppData"), "C:\\users\\root\\AppData\\Roaming");
 
     TStringList items;
@@ -917,8 +926,8 @@ TEST_F(RealPrefix, RemovalDeletesOnlyTheProgramsKeysAndValues) {
     EXPECT_TRUE(FOp.DeleteRegItem("HKEY_CURRENT_USER\\Software\\AcmeCorp\\AcmeTool\\LastRun", 3));
     EXPECT_TRUE(FOp.DeleteRegItem(
         "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\BetaWidgetUpdater", 3));
-    // The registry of the prefix refuses a per-user entry with a numeric date, and nothing is deleted for it.
-    EXPECT_THROW(FOp.GetLeftoverKeys("Beta Widget (per-user)", items), platform::ERegistryException);
+    // The per-user entry with a numeric date still gives its traces.
+    EXPECT_NO_THROW(FOp.GetLeftoverKeys("Beta Widget (per-user)", items));
     EXPECT_TRUE(FOp.DeleteUninstallKey("Beta Widget (per-user)"));
 
     // A fresh reader parses both files again and sees what is left.
