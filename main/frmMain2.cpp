@@ -5,6 +5,7 @@
 #include "common/publicFun.h"
 #include "main/dm2.h"
 #include "main/KV.h"
+#include "main/threadUninstall.h"
 #include "platform/dateTime.h"
 #include "platform/fileSystem.h"
 #include "platform/iniFile.h"
@@ -841,17 +842,6 @@ void TfrmMain::cmbSupportSoftChange(QObject*) {
 // The bodies below are placeholders of the window's layout; the scan, detail and clean commands and the
 // server requests fill them.
 
-void TfrmMain::imgScanClick(QObject*) {}
-void TfrmMain::imgCleanClick(QObject*) {}
-void TfrmMain::lstvRListDblClick(QObject*) {}
-void TfrmMain::lstvNListDblClick(QObject*) {}
-void TfrmMain::chkSelectAll1Click(QObject*) {}
-void TfrmMain::chkSelectAll2Click(QObject*) {}
-void TfrmMain::lstvNListColumnClick(QObject*, int) {}
-int ListViewColumnCompare(QTreeWidgetItem*, QTreeWidgetItem*, int) {
-    return 0;
-}
-
 void TfrmMain::timerUpdateTimer(QObject*) {}
 void TfrmMain::SaveLastUpdateTime() {}
 void TfrmMain::sbtnUpdateClick(QObject*) {}
@@ -862,4 +852,117 @@ int TfrmMain::CheckUpdate(const std::string&, const std::string&, const std::str
 int TfrmMain::SubmitSoft(const std::string&, const std::string&, const std::string&, const std::string&,
                          const std::string&, const std::string&, const std::string&) {
     return 0;
+}
+
+// ==== Result lists and user commands ====
+// Scan, Clean and the double-click only prepare the window and start the worker; the jobs themselves run
+// after the handler has returned (threadUninstall).
+
+namespace {
+
+const char* const ScanningHint = "Korvane is now scanning\ryour system. \r\rPlease wait until the sacn is\r"
+                                 "completed and the results are\rshown as left.";
+const char* const NothingSelectedText = "Please select the software you want to remove first! ";
+const char* const ConfirmRemovalText = "Are you sure you want to remove the selected software? ";
+
+int CheckedRows(const QTreeWidget* list) {
+    int checked = 0;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->checkState(0) == Qt::Checked)
+            ++checked;
+    return checked;
+}
+
+// The detail of a list's first selected row: its large icon and its name in the detail page's header.
+void OpenDetail(TfrmMain& form, QTreeWidget* list) {
+    QTreeWidgetItem* row = nullptr;
+    for (int i = 0; i < list->topLevelItemCount() && !row; ++i)
+        if (list->topLevelItem(i)->isSelected())
+            row = list->topLevelItem(i);
+    if (!row)
+        return;
+    form.imgUS1Soft->clear();
+    form.imgUS1Soft->setPixmap(dm->imglstBigICO.Picture(row->data(0, RowImageIndexRole).toInt()));
+    SetCaption(form.labUS1Soft, row->text(1).toStdString());
+    TUninstallThread::Create(umDetail);
+}
+
+void CheckEveryRow(QTreeWidget* list, bool checked) {
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        list->topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+}
+
+} // namespace
+
+void TfrmMain::imgScanClick(QObject*) {
+    SetCaption(labTitle, "Scan in progress");
+    SetCaption(labHint, ScanningHint);
+    // The job blocks the window: the texts must be on screen before it starts.
+    labTitle->repaint();
+    labHint->repaint();
+    chkSelectAll1->setChecked(false);
+    chkSelectAll2->setChecked(false);
+    TUninstallThread::Create(umScan);
+}
+
+void TfrmMain::imgCleanClick(QObject*) {
+    if (lstvRList->topLevelItemCount() + lstvNList->topLevelItemCount() == 0)
+        return;
+    if (CheckedRows(lstvRList) + CheckedRows(lstvNList) == 0) {
+        platform::MessageBox(NothingSelectedText, "Error", platform::MB_OK | platform::MB_ICONINFORMATION);
+        return;
+    }
+    if (platform::MessageBox(ConfirmRemovalText, "Confirm", platform::MB_YESNO | platform::MB_ICONQUESTION) ==
+        platform::IDYES)
+        TUninstallThread::Create(umClean);
+}
+
+void TfrmMain::lstvRListDblClick(QObject*) {
+    OpenDetail(*this, lstvRList);
+}
+
+void TfrmMain::lstvNListDblClick(QObject*) {
+    OpenDetail(*this, lstvNList);
+}
+
+void TfrmMain::chkSelectAll1Click(QObject*) {
+    CheckEveryRow(lstvRList, chkSelectAll1->isChecked());
+}
+
+void TfrmMain::chkSelectAll2Click(QObject*) {
+    CheckEveryRow(lstvNList, chkSelectAll2->isChecked());
+}
+
+void TfrmMain::lstvNListColumnClick(QObject* Sender, int Column) {
+    auto* list = qobject_cast<QTreeWidget*>(Sender);
+    if (!list)
+        return;
+    // The rows leave the list for the sort and come back in order, with their check marks and selection.
+    std::vector<std::pair<QTreeWidgetItem*, bool>> rows;
+    while (list->topLevelItemCount() > 0) {
+        QTreeWidgetItem* row = list->topLevelItem(0);
+        const bool selected = row->isSelected();
+        rows.emplace_back(list->takeTopLevelItem(0), selected);
+    }
+    std::stable_sort(rows.begin(), rows.end(), [Column](const auto& a, const auto& b) {
+        return ListViewColumnCompare(a.first, b.first, Column) < 0;
+    });
+    for (const auto& [row, selected] : rows) {
+        list->addTopLevelItem(row);
+        row->setSelected(selected);
+    }
+}
+
+int ListViewColumnCompare(QTreeWidgetItem* Item1, QTreeWidgetItem* Item2, int Column) {
+    // Column 0 is the caption, column n the sub-item n - 1: the row's text in that column. Only a to z fold.
+    const std::string a = Item1->text(Column).toStdString();
+    const std::string b = Item2->text(Column).toStdString();
+    auto folded = [](char c) {
+        const auto code = static_cast<unsigned char>(c);
+        return code >= 'a' && code <= 'z' ? code - ('a' - 'A') : static_cast<int>(code);
+    };
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (const int difference = folded(a[i]) - folded(b[i]); difference != 0)
+            return difference;
+    return static_cast<int>(a.size()) - static_cast<int>(b.size());
 }

@@ -54,31 +54,12 @@ std::string ReadText(const fs::path& path) {
     return text.str();
 }
 
-// A registry file as its key blocks: the key path (as written between the brackets) and the block's value
-// lines, time stamps left out, so that two files can be compared key by key.
-std::map<std::string, std::vector<std::string>> KeyBlocks(const std::string& text) {
-    std::map<std::string, std::vector<std::string>> blocks;
-    std::istringstream in(text);
-    std::string line;
-    std::string current;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line[0] == '[') {
-            size_t end = line.rfind(']');
-            current = line.substr(1, end - 1);
-            blocks[current];
-        } else if (!current.empty() && !line.empty() && line.rfind("#time=", 0) != 0) {
-            blocks[current].push_back(line);
-        }
-    }
-    return blocks;
-}
-
 // Tests that Before lost exactly the keys in Gone (with everything below them) and the value lines in
 // LostLines, and that every other key block is unchanged.
 void ExpectOnlyRemoved(const std::string& before, const std::string& after,
                        const std::vector<std::string>& gone, const std::set<std::string>& lostLines) {
-    auto oldBlocks = KeyBlocks(before);
-    auto newBlocks = KeyBlocks(after);
+    auto oldBlocks = HiveKeyBlocks(before);
+    auto newBlocks = HiveKeyBlocks(after);
     ASSERT_FALSE(newBlocks.empty()) << "the file no longer parses into key blocks";
     for (const auto& [key, lines] : oldBlocks) {
         bool removed = false;

@@ -1,6 +1,7 @@
 #include "support/hiveBuilder.h"
 
 #include <algorithm>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -329,4 +330,21 @@ std::string THiveBuilder::Text() const {
             out += line + '\n';
     }
     return out;
+}
+
+std::map<std::string, std::vector<std::string>> HiveKeyBlocks(const std::string& text) {
+    std::map<std::string, std::vector<std::string>> blocks;
+    std::istringstream in(text);
+    std::string line;
+    std::string current;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '[') {
+            size_t end = line.rfind(']');
+            current = line.substr(1, end - 1);
+            blocks[current];
+        } else if (!current.empty() && !line.empty() && line.rfind("#time=", 0) != 0) {
+            blocks[current].push_back(line);
+        }
+    }
+    return blocks;
 }

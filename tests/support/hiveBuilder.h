@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,3 +59,7 @@ private:
     std::vector<TKey> FKeys;
     size_t FCurrent = static_cast<size_t>(-1);
 };
+
+// A registry file's key blocks: the key path as written between the brackets and the block's lines, blank
+// lines and time stamps left out, so that two files compare key by key.
+std::map<std::string, std::vector<std::string>> HiveKeyBlocks(const std::string& text);
