@@ -106,12 +106,13 @@ bool TURegistryOp::OpenReadOnly(const std::string& key) {
 
 std::string TURegistryOp::ReadEntryText(const std::string& name) {
     // Installers write numbers too (a REG_DWORD InstallDate, EstimatedSize, a binary DisplayIcon): such a
-    // value says nothing as text, and it must not end a scan or a removal half-way.
-    const int type = FRegistry->GetDataType(name);
-    if (type != -1 && type != static_cast<int>(platform::REG_SZ) &&
-        type != static_cast<int>(platform::REG_EXPAND_SZ))
+    // value says nothing as text, and it must not end a scan or a removal half-way. The accessor's only
+    // error of a read is the wrong type.
+    try {
+        return FRegistry->ReadString(name);
+    } catch (const platform::ERegistryException&) {
         return {};
-    return FRegistry->ReadString(name);
+    }
 }
 
 void TURegistryOp::VisitUninstallEntries(bool readWrite, const TUninstallVisitor& visit) {

@@ -318,22 +318,31 @@ int TUninstallThread::FindShellEntries(const std::string& Names, uint16_t Kind, 
     const auto [firstIndex, secondIndex] = ShellFoldersOf(Kind);
     if (firstIndex == 0)
         return 0;
-    std::string folders[2];
-    GetSpecialFolder(firstIndex, folders[0]);
-    GetSpecialFolder(secondIndex, folders[1]);
+    const std::string* folders[2] = {&SpecialFolder(firstIndex), &SpecialFolder(secondIndex)};
     for (const std::string& piece : pieces) {
         // A blank name would find the special folder itself, a separator or ".." a place outside it.
         if (!safetyGuard::MayDeleteShellEntry(piece))
             continue;
-        for (const std::string& folder : folders) {
-            if (folder.empty())
+        for (const std::string* folder : folders) {
+            if (folder->empty())
                 continue;
-            const std::string path = folder + "\\" + piece;
-            if (platform::FileExists(path) || platform::DirectoryExists(path))
+            // A file or a folder: one question of the machine for both.
+            const std::string path = *folder + "\\" + piece;
+            if (platform::GetFileAttributes(path) != platform::INVALID_FILE_ATTRIBUTES)
                 List.Add(path);
         }
     }
     return List.Count();
+}
+
+const std::string& TUninstallThread::SpecialFolder(int index) {
+    auto found = FSpecialFolders.find(index);
+    if (found == FSpecialFolders.end()) {
+        std::string path;
+        GetSpecialFolder(index, path);
+        found = FSpecialFolders.emplace(index, std::move(path)).first;
+    }
+    return found->second;
 }
 
 std::string TUninstallThread::ResolveFolderTemplate(const std::string& Template) {

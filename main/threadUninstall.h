@@ -3,6 +3,7 @@
 #include "platform/stringList.h"
 
 #include <cstdint>
+#include <map>
 #include <QThread>
 #include <string>
 
@@ -68,5 +69,10 @@ private:
     // blocking call from the main thread to itself would never return.
     void Synchronize(void (TUninstallThread::*Job)());
 
+    // The special folder of an index, asked of the machine once per worker: the folders do not move during
+    // a job, and the scan would otherwise read them for every program.
+    const std::string& SpecialFolder(int index);
+
     uint16_t FMode = umScan;
+    std::map<int, std::string> FSpecialFolders;
 };
