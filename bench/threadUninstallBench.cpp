@@ -1,0 +1,227 @@
+// The worker's jobs on the main window (offscreen): a scan of a 5,000-program database against a prefix with
+// 300 Uninstall entries and about 75,000 item checks, beside the bare cost of the same file-system checks (a
+// stat of each Linux path the scan tests) measured in the same run; a program's detail with 200 items; the
+// removal of a program with 200 items.
+//
+//     threadUninstallBench     (the scan's counters: floor_s, the bare checks of one scan; ratio, scan /
+//     floor)
+
+#include "main/dm2.h"
+#include "main/frmMain2.h"
+#include "main/threadUninstall.h"
+#include "support/hiveBuilder.h"
+#include "support/tempMachine.h"
+#include "tools/databaseWriter.h"
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <QApplication>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int ProgramCount = 5000;
+// One program in this many is installed (300 Uninstall entries) and one in a hundred left a file behind.
+constexpr int InstalledEvery = 16;
+constexpr int InstalledCount = 300;
+constexpr int LeftoverEvery = 100;
+constexpr int FilesPerProgram = 6;
+constexpr int KeysPerProgram = 3;
+// The detail and the removal: one program with 150 files and 50 registry items.
+constexpr int BigFiles = 150;
+constexpr int BigKeys = 25;
+constexpr int BigValues = 25;
+
+std::string Number(int i) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%05d", i);
+    return text;
+}
+
+std::string ProgramName(int i) {
+    return "Vendor" + Number(i) + " App";
+}
+
+bool IsInstalled(int i) {
+    return i % InstalledEvery == 0 && i / InstalledEvery < InstalledCount;
+}
+
+// The machine, the window and the paths a scan stats, built once.
+class TBenchMachine {
+public:
+    TBenchMachine() {
+        TDatabaseWriter writer;
+        for (int i = 0; i < ProgramCount; ++i) {
+            const std::string vendor = "Vendor" + Number(i);
+            TDatabaseProgram& program = writer.Add("P" + std::to_string(i), ProgramName(i), 1 + i % 10);
+            for (int file = 0; file < FilesPerProgram; ++file)
+                program.File(1, "{pf}\\" + vendor + "\\file" + std::to_string(file) + ".dat");
+            for (int key = 0; key < KeysPerProgram; ++key)
+                program.Registry(2, "HKLM{sw}\\" + vendor + "\\Key" + std::to_string(key));
+            program.DesktopEntries = vendor + ".lnk";
+            program.ProgramsEntries = vendor;
+            program.StartupEntries = vendor + " Tray.lnk";
+            if (IsInstalled(i)) {
+                FSystem.Key("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + vendor)
+                    .String("DisplayName", ProgramName(i) + " 1.0")
+                    .String("UninstallString", "C:\\Program Files\\" + vendor + "\\unins000.exe")
+                    .String("Publisher", vendor)
+                    .String("InstallDate", "20250101");
+                continue;
+            }
+            if (i % LeftoverEvery == 1)
+                FMachine.WriteFile("C:\\Program Files\\" + vendor + "\\file0.dat", "x");
+            // What the scan stats for a program it does not find installed: the file items up to the first
+            // one that exists, and, for a program without any, both folders of each kind of shell entry.
+            for (int file = 0; file < FilesPerProgram; ++file) {
+                FScanPaths.push_back(FMachine.HostPath("C:\\Program Files\\" + vendor + "\\file" +
+                                                       std::to_string(file) + ".dat"));
+                if (i % LeftoverEvery == 1)
+                    break;
+            }
+            if (i % LeftoverEvery == 1)
+                continue;
+            const std::string user = "C:\\users\\tester\\";
+            const std::string userMenu =
+                user + "AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\";
+            const std::string commonMenu = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\";
+            for (const std::string& entry :
+                 {user + "Desktop\\" + vendor + ".lnk", "C:\\users\\Public\\Desktop\\" + vendor + ".lnk",
+                  userMenu + vendor, commonMenu + vendor, commonMenu + "StartUp\\" + vendor + " Tray.lnk",
+                  userMenu + "StartUp\\" + vendor + " Tray.lnk"})
+                FScanPaths.push_back(FMachine.HostPath(entry));
+        }
+        TDatabaseProgram& big = writer.Add("BIG", "Bigware", 5);
+        for (int file = 0; file < BigFiles; ++file)
+            big.File(1, "{pf}\\Bigware\\file" + std::to_string(file) + ".dat");
+        for (int key = 0; key < BigKeys; ++key)
+            big.Registry(2, "HKCU{sw}\\Bigware\\Key" + std::to_string(key));
+        for (int value = 0; value < BigValues; ++value)
+            big.Registry(3, "HKCU{sw}\\Bigware\\Value" + std::to_string(value));
+        big.InstallFolder = "1Bigware";
+        writer.WriteFiles(FMachine.ProgramFolder());
+        FMachine.WriteRegistryFile("system.reg", FSystem.Text());
+        MakeBigware();
+        // Folders a program made long ago: the file-system layer trusts a folder's listing only once it has
+        // been left alone for a while, as on a real machine.
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+
+        FForm = std::make_unique<TfrmMain>();
+        frmMain = FForm.get();
+        FData = std::make_unique<Tdm>();
+        dm = FData.get();
+    }
+
+    // The big program's files and registry items, made again for each removal.
+    void MakeBigware() {
+        THiveBuilder user(THiveBuilder::User);
+        for (int key = 0; key < BigKeys; ++key)
+            user.Key("Software\\Bigware\\Key" + std::to_string(key)).String("Data", "x");
+        for (int value = 0; value < BigValues; ++value)
+            user.Key("Software\\Bigware").String("Value" + std::to_string(value), "x");
+        FMachine.WriteRegistryFile("user.reg", user.Text());
+        for (int file = 0; file < BigFiles; ++file)
+            FMachine.WriteFile("C:\\Program Files\\Bigware\\file" + std::to_string(file) + ".dat", "x");
+    }
+
+    const std::vector<fs::path>& ScanPaths() const { return FScanPaths; }
+    TfrmMain& Form() { return *FForm; }
+
+private:
+    TTempMachine FMachine;
+    THiveBuilder FSystem{THiveBuilder::System};
+    std::vector<fs::path> FScanPaths;
+    std::unique_ptr<TfrmMain> FForm;
+    std::unique_ptr<Tdm> FData;
+};
+
+// Made on first use and freed before the application object goes.
+std::unique_ptr<TBenchMachine> TheMachine;
+
+TBenchMachine& Machine() {
+    if (!TheMachine)
+        TheMachine = std::make_unique<TBenchMachine>();
+    return *TheMachine;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The bare checks: one stat of each path the scan tests, timed over a few rounds.
+double StatSeconds(const std::vector<fs::path>& paths) {
+    constexpr int Rounds = 5;
+    struct stat info {};
+    int found = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (int round = 0; round < Rounds; ++round)
+        for (const fs::path& path : paths)
+            found += stat(path.c_str(), &info) == 0 ? 1 : 0;
+    benchmark::DoNotOptimize(found);
+    return SecondsSince(start) / Rounds;
+}
+
+void BM_Scan(benchmark::State& state) {
+    TBenchMachine& machine = Machine();
+    TUninstallThread worker(umScan);
+    double scanSeconds = 0;
+    double floorSeconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        worker.ScanSoftware();
+        scanSeconds += SecondsSince(start);
+        state.PauseTiming();
+        floorSeconds += StatSeconds(machine.ScanPaths());
+        state.ResumeTiming();
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["rows"] =
+        machine.Form().lstvRList->topLevelItemCount() + machine.Form().lstvNList->topLevelItemCount();
+    state.counters["stats"] = static_cast<double>(machine.ScanPaths().size());
+    state.counters["floor_s"] = floorSeconds / iterations;
+    state.counters["ratio"] = scanSeconds / floorSeconds;
+}
+BENCHMARK(BM_Scan)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_Detail(benchmark::State& state) {
+    TBenchMachine& machine = Machine();
+    TUninstallThread worker(umDetail);
+    SetCaption(machine.Form().labUS1Soft, "Bigware");
+    for (auto _ : state)
+        worker.ShowSoftwareDetail();
+    state.counters["rows"] =
+        machine.Form().lstvUS2File->topLevelItemCount() + machine.Form().lstvUS2Registry->topLevelItemCount();
+}
+BENCHMARK(BM_Detail)->Unit(benchmark::kMillisecond);
+
+void BM_Removal(benchmark::State& state) {
+    TBenchMachine& machine = Machine();
+    TUninstallThread worker(umClean);
+    for (auto _ : state) {
+        state.PauseTiming();
+        machine.MakeBigware();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(worker.RemoveSoftware("Bigware", 1));
+    }
+}
+BENCHMARK(BM_Removal)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    TheMachine.reset();
+    return 0;
+}
