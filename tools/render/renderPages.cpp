@@ -1,11 +1,12 @@
 // Renders every page of KV's window, and the hover pictures, into PNG files for a person to look at. The
-// result lists are filled with sample rows so that the pages look as they do after a scan.
+// result lists and the detail pages come from a real scan of the machine (nothing is removed).
 //
 //     QT_QPA_PLATFORM=offscreen WINEPREFIX=<demo>/prefix renderPages <demo>/program/KV.exe <folder>
 
 #include "main/dm2.h"
 #include "main/frmMain2.h"
 #include "main/KV.h"
+#include "main/threadUninstall.h"
 #include "platform/messageBox.h"
 #include "platform/systemInfo.h"
 
@@ -26,6 +27,8 @@ int Number = 0;
 
 // The window as the screen shows it: outside its rounded region nothing is drawn.
 void Save(QWidget* widget, const char* name) {
+    // Layouts settle in the event loop, as they do before the screen shows the window.
+    QCoreApplication::processEvents();
     QImage image = widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
     const QRegion region = widget->mask();
     if (!region.isEmpty()) {
@@ -56,33 +59,20 @@ void Hover(QWidget* widget, bool on) {
     }
 }
 
-void AddRow(QTreeWidget* list, const QStringList& texts, bool checked) {
-    auto* row = new QTreeWidgetItem(list, texts);
-    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-    row->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+// Runs a command of the window and lets the job of its worker run.
+template <typename F> void Run(F&& command) {
+    command();
+    while (TUninstallThread::Pending() > 0)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-void FillSampleResults(TfrmMain& form) {
-    AddRow(form.lstvRList, {"1", "FtpWing", "Networking Software"}, true);
-    AddRow(form.lstvRList, {"2", "ChessMate", "Games"}, false);
-    AddRow(form.lstvRList, {"3", "TypeTutor", "Educational Software"}, false);
-    AddRow(form.lstvNList, {"1", "Notepad Plus 8.6", "Nov 04,2025", "Plus Editors"}, true);
-    AddRow(form.lstvNList, {"2", "SevenZip 23.01 (x64)", "Sep 12,2025", "Igor Archivers"}, false);
-    AddRow(form.lstvNList, {"3", "MediaCat Player 3.0.20", "Nov 20,2025", "MediaCat Team"}, false);
-    AddRow(form.lstvNList, {"4", "Guardian Antivirus 2025", "Mar 01,2025", "Guardian Security"}, false);
-    SetCaption(form.labSoftNum, "7  Software");
-}
-
-void FillSampleDetail(TfrmMain& form) {
-    form.imgUS1Soft->setPixmap(QIcon(QStringLiteral(":/kv/korvane.ico")).pixmap(32, 32));
-    SetCaption(form.labUS1Soft, "Notepad Plus 8.6");
-    new QTreeWidgetItem(form.lstvUS2Registry, {"1", "HKEY_CURRENT_USER\\Software\\Notepad Plus", "Key"});
-    new QTreeWidgetItem(
-        form.lstvUS2Registry,
-        {"2", "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Notepad Plus",
-         "Key"});
-    new QTreeWidgetItem(form.lstvUS2File, {"1", "C:\\Program Files\\Notepad Plus\\notepadplus.exe"});
-    new QTreeWidgetItem(form.lstvUS2File, {"2", "c:\\program files\\notepad plus\\uninstall.exe"});
+// The detail page of a list's first row, as its double-click opens it.
+void OpenDetail(TfrmMain& form, QTreeWidget* list) {
+    if (list->topLevelItemCount() == 0)
+        return;
+    list->clearSelection();
+    list->topLevelItem(0)->setSelected(true);
+    Run([&] { list == form.lstvRList ? form.lstvRListDblClick(list) : form.lstvNListDblClick(list); });
 }
 
 } // namespace
@@ -99,7 +89,7 @@ int main(int argc, char* argv[]) {
     platform::SetModuleFileNameForTesting(argv[1]);
     Folder = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(Folder);
-    // Nothing here should ask; a question would be a fault of the page shown.
+    // Message boxes (the settings page's confirmation) are answered and noted.
     platform::SetMessageBoxHandler([](const std::string& text, const std::string& caption, uint32_t) {
         std::fprintf(stderr, "message box %s: %s\n", caption.c_str(), text.c_str());
         return platform::IDOK;
@@ -121,13 +111,16 @@ int main(int argc, char* argv[]) {
                             static_cast<QWidget*>(form->imgSettings), static_cast<QWidget*>(form->imgClose)})
         Hover(button, false);
 
-    FillSampleResults(*form);
-    form->ShowPanel(pmScanResults);
+    // A real scan of the machine; a row of each list checked for the clean.
+    Run([&] { form->imgScanClick(form->imgScan); });
+    for (QTreeWidget* list : {form->lstvRList, form->lstvNList})
+        if (list->topLevelItemCount() > 0)
+            list->topLevelItem(0)->setCheckState(0, Qt::Checked);
     Save(form.get(), "scan-results");
     Hover(form->imgClean, true);
     form->panCleanHint->show();
-    SetCaption(form->panCleanHint, " Deleting file \"C:\\Program Files\\Notepad Plus\\notepadplus.exe\" ...");
-    form->gaugeUS->setMaximum(7);
+    SetCaption(form->panCleanHint, " Deleting C:\\Program Files\\Notepad Plus\\notepadplus.exe...");
+    form->gaugeUS->setMaximum(form->lstvRList->topLevelItemCount() + form->lstvNList->topLevelItemCount());
     form->gaugeUS->setValue(3);
     Save(form.get(), "scan-results-cleaning");
     Hover(form->imgClean, false);
@@ -135,9 +128,10 @@ int main(int argc, char* argv[]) {
 
     form->ShowPanel(pmSubmit);
     Save(form.get(), "submit");
-    FillSampleDetail(*form);
-    form->ShowPanel(pmDetail);
+    OpenDetail(*form, form->lstvNList);
     Save(form.get(), "detail");
+    OpenDetail(*form, form->lstvRList);
+    Save(form.get(), "detail-leftover");
     form->ShowPanel(pmSettings);
     Save(form.get(), "settings");
     form->ShowPanel(pmSupportedSoftware);
@@ -145,7 +139,7 @@ int main(int argc, char* argv[]) {
 
     form->chkHideTip->setChecked(true);
     form->ShowPanel(pmScanResults);
-    form->pan_Uninstall_RightHint->hide();
+    form->imgSESaveClick(nullptr);
     Save(form.get(), "scan-results-without-tips");
 
     data->TrayPopMenu->popup(QPoint(0, 0));
