@@ -131,6 +131,7 @@ private slots:
     void cleanWithHiddenProcessShowsNoStatus();
     void cleaningEveryRowShowsTheWelcomePage();
     void aRemovalThatLeftSomethingIsNoSuccess();
+    void aBrokenHiveKeepsItsKeysAndTheirRow();
     void anErrorEndsTheCleanAndKeepsKVUsable();
     void removalOnARealPrefix();
     void hostileDatabaseRemovesNothingButTheProgramsOwn();
@@ -748,6 +749,25 @@ void TUninstallThreadTest::aRemovalThatLeftSomethingIsNoSuccess() {
     QCOMPARE(FForm->CurrentPanel(), int(pmScanResults));
 }
 
+// A registry file that does not parse completely is never written: its program's keys stay, and so does its
+// row, while the file comes out byte for byte as it was.
+void TUninstallThreadTest::aBrokenHiveKeepsItsKeysAndTheirRow() {
+    FDatabase.Add("DELTA", "Delta", 9).Registry(2, "HKCU{sw}\\Delta");
+    FUser.Key("Software\\Delta").String("Path", "x").RawLine("garbage that no reader understands");
+    WriteHives();
+    const std::string user = ReadText(FMachine->Prefix() / "user.reg");
+    ShowWindow();
+    Scan();
+    QCOMPARE(FForm->lstvRList->topLevelItemCount(), 1);
+    FForm->chkSelectAll1->setChecked(true);
+    TPaintRecorder status(FForm->panCleanHint);
+    RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
+    QCOMPARE(status.Texts.back(), std::string(" Deleting HKEY_CURRENT_USER\\Software\\Delta..."));
+    QCOMPARE(ReadText(FMachine->Prefix() / "user.reg"), user);
+    QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"1", "Delta", "Games"}}));
+    QCOMPARE(FBoxes.back().Text, std::string("Cleaning completed."));
+}
+
 void TUninstallThreadTest::anErrorEndsTheCleanAndKeepsKVUsable() {
     FDatabase.Add("ALPHA", "Alpha", 5);
     FSystem.Key(Uninstall + "Alpha")
@@ -804,6 +824,7 @@ void TUninstallThreadTest::removalOnARealPrefix() {
     }
     FDatabase.Add("ACME", "Acme Edit", 5)
         .File(1, "{pf}\\Common Files\\AcmeShared\\acme.dll")
+        .File(1, "C:\\users\\tester\\Documents\\thesis.odt")
         .Registry(2, "HKCU{sw}\\AcmeEdit")
         .Registry(3, "HKCU{sw}\\Microsoft\\Windows\\CurrentVersion\\Run\\AcmeEditTray")
         .Probe("HKLM{sw}\\AcmeEdit", "InstallDir");
@@ -827,6 +848,9 @@ void TUninstallThreadTest::removalOnARealPrefix() {
     FMachine->WriteHostFile(FMachine->Home() / "Desktop" / "Acme Edit.lnk", "x");
     FMachine->WriteHostFile(FMachine->Home() / "Desktop" / "holiday.jpg", "mine");
     FMachine->MakeLink("C:\\users\\tester\\Desktop", FMachine->Home() / "Desktop");
+    // Documents too: a file there that the database names is the person's, not the program's.
+    FMachine->WriteHostFile(FMachine->Home() / "Documents" / "thesis.odt", "mine");
+    FMachine->MakeLink("C:\\users\\tester\\Documents", FMachine->Home() / "Documents");
 
     TChildProcess service, tray;
     const fs::path serviceFile = FMachine->HostPath("C:\\Program Files\\AcmeEdit\\acmesvc.exe");
@@ -856,6 +880,7 @@ void TUninstallThreadTest::removalOnARealPrefix() {
     QVERIFY(fs::exists(FMachine->HostPath("C:\\Program Files\\Common Files\\Other\\other.dll")));
     QVERIFY(!fs::exists(FMachine->Home() / "Desktop" / "Acme Edit.lnk"));
     QCOMPARE(ReadText(FMachine->Home() / "Desktop" / "holiday.jpg"), std::string("mine"));
+    QCOMPARE(ReadText(FMachine->Home() / "Documents" / "thesis.odt"), std::string("mine"));
     QVERIFY(fs::is_symlink(FMachine->HostPath("C:\\users\\tester\\Desktop")));
     QVERIFY(!fs::exists(FMachine->HostPath(
         "C:\\users\\tester\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Acme Edit")));
