@@ -319,6 +319,11 @@ void TfrmMainServerTest::onlineUpgradeStartsTheUpdaterWithoutARequest() {
     QCOMPARE(FServer->RequestCount(), size_t(0));
     QVERIFY(Messages().empty());
     QCOMPARE(FForm->CurrentPanel(), int(pmWelcome));
+
+    // The tray menu's Update Online clicks the same button.
+    FData->UpdateOnline1->trigger();
+    QCOMPARE(Starts().size(), size_t(2));
+    QCOMPARE(FServer->RequestCount(), size_t(0));
 }
 
 void TfrmMainServerTest::onlineUpgradeWithoutTheUpdaterPointsToTheHomeSite() {
