@@ -285,7 +285,7 @@ void TfrmMainServerTest::errorsInsideTheCheckEndItSilently() {
 }
 
 void TfrmMainServerTest::theWindowStaysResponsiveWhileTheCheckRuns() {
-    SetServerReadTimeoutForTesting(3000);
+    SetServerReadTimeoutForTesting(5000);
     FServer->StaySilent("/communicate.php");
     CreateWindow(1);
     QVERIFY(QMetaObject::invokeMethod(FForm->timerUpdate, "timeout"));
