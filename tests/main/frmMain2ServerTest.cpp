@@ -278,6 +278,16 @@ void TfrmMainServerTest::errorsInsideTheCheckEndItSilently() {
     RunCheck();
     QCOMPARE(FServer->RequestCount(), size_t(2));
 
+    // KV's own file cannot be opened for its time: today's date goes, and no message shows on the thread.
+    QVERIFY(FMachine->SetImmutable(FMachine->ProgramFolder(), false));
+    TDatabaseWriter().WriteFiles(FMachine->ProgramFolder());
+    fs::remove(FMachine->ProgramFile());
+    RunCheck();
+    const auto requests = FServer->Requests();
+    QCOMPARE(requests.size(), size_t(3));
+    const std::string today = std::to_string(platform::DateTimeToUnix(platform::Date()));
+    QVERIFY(requests[2].Body.find("&ProgramVer=" + today + "&") != std::string::npos);
+
     // KV runs on, and its window still answers.
     QVERIFY(Messages().empty());
     FForm->sbtnSubmitSoft->click();
