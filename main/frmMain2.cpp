@@ -115,6 +115,28 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
     InitKVResources();
     setupUi(this);
     setFixedSize(692, 517);
+    ApplyLook();
+    PrepareLists();
+    // No page is shown before the first showing.
+    for (QWidget* panel :
+         std::initializer_list<QWidget*>{pan_Main_Uninstall, pan_Main_Submit, pan_Main_Detail,
+                                         pan_Main_Settings, pan_Main_Status, pan_Foot_Clean, pan_Foot_Submit,
+                                         pan_Foot_Detail, pan_Foot_Settings, pan_Foot_Status, panCleanHint})
+        panel->hide();
+
+    timerUpdate = new QTimer(this);
+    timerUpdate->setObjectName(QStringLiteral("timerUpdate"));
+    timerUpdate->setInterval(30000);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    BindHandlers();
+    FormCreate(this);
+}
+
+// The window's font, its style sheet, and the text colours that handlers change (kept in the palette, so
+// that the style sheet does not fix them).
+void TfrmMain::ApplyLook() {
     QFont windowFont(QStringLiteral("DejaVu Sans"));
     windowFont.setPixelSize(11);
     setFont(windowFont);
@@ -128,8 +150,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
     SetLabelTextColour(labAppVer, QColor(255, 251, 242));
     for (QLabel* value : {labSoftNum, labSoftVersion, labDataVersion, labSupportNum})
         SetLabelTextColour(value, QColor(41, 57, 80));
+}
 
-    // Columns keep the widths they are given: the last one does not stretch.
+// Column widths of the layout; only the result lists sort on a header click. Columns keep the widths they
+// are given: the last one does not stretch.
+void TfrmMain::PrepareLists() {
     for (QTreeWidget* list : {lstvRList, lstvNList, lstvUS2Registry, lstvUS2File, lstvSoftInfo})
         list->header()->setStretchLastSection(false);
     for (QTreeWidget* list : {lstvUS2Registry, lstvUS2File, lstvSoftInfo})
@@ -141,21 +166,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
     SetColumnWidths(lstvUS2Registry, {30, 530, 60});
     SetColumnWidths(lstvUS2File, {30, 590});
     SetColumnWidths(lstvSoftInfo, {40, 230});
-    for (QWidget* panel :
-         std::initializer_list<QWidget*>{pan_Main_Uninstall, pan_Main_Submit, pan_Main_Detail,
-                                         pan_Main_Settings, pan_Main_Status, pan_Foot_Clean, pan_Foot_Submit,
-                                         pan_Foot_Detail, pan_Foot_Settings, pan_Foot_Status, panCleanHint})
-        panel->hide();
-    labAppVer->setProperty("caption", labAppVer->text());
-
-    timerUpdate = new QTimer(this);
-    timerUpdate->setObjectName(QStringLiteral("timerUpdate"));
-    timerUpdate->setInterval(30000);
-
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-    BindHandlers();
-    FormCreate(this);
 }
 
 TfrmMain::~TfrmMain() {

@@ -181,6 +181,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ApplyLook();
+    void PrepareLists();
     void BindHandlers();
     void BindImageButton(TImageEx* button, void (TfrmMain::*enter)(QObject*),
                          void (TfrmMain::*leave)(QObject*));

@@ -594,11 +594,6 @@ void TfrmMainTest::hoverPicturesFollowThePointer() {
         Leave(entry.Button);
         QVERIFY2(Shown(entry.Button) == entry.List.Picture(entry.Normal).toImage(), qPrintable(name));
     }
-    // A picture control without callbacks is a plain picture.
-    TImageEx plain;
-    Enter(&plain);
-    Leave(&plain);
-    QVERIFY(plain.pixmap().isNull());
 }
 
 void TfrmMainTest::supportedSoftwareCountTurnsBlueUnderThePointerAndOpensItsPage() {
