@@ -6,6 +6,7 @@
 #include <mutex>
 #include <pwd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -17,8 +18,14 @@ std::filesystem::path gModuleFileForTesting;
 std::string GetUserName() {
     if (const char* user = std::getenv("USER"); user != nullptr && *user != '\0')
         return user;
-    if (const passwd* entry = getpwuid(geteuid()); entry != nullptr && entry->pw_name != nullptr)
-        return entry->pw_name;
+    // getpwuid shares one buffer between threads; the reentrant form fills one of the caller's.
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr)
+        return found->pw_name;
     return {};
 }
 
