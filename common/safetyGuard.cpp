@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace safetyGuard {
@@ -155,28 +156,151 @@ bool IsAncestorOfThisProcess(uint32_t processId) {
 
 } // namespace
 
+namespace {
+
+// Where the directory entry that a deletion removes lies: the real place of its folder (every link
+// followed) and its name. A last component that is a link is the link itself, as a deletion removes only
+// the link. Nullopt when not even its folder exists (nothing there can be deleted).
+std::optional<std::filesystem::path> RealEntry(const std::string& path) {
+    auto resolved = platform::ResolvePath(path);
+    if (!resolved)
+        return std::nullopt;
+    auto normal = resolved->lexically_normal();
+    if (normal.filename().empty())
+        normal = normal.parent_path();
+    if (normal == normal.root_path())
+        return normal;
+    std::error_code error;
+    auto folder = std::filesystem::canonical(normal.parent_path(), error);
+    if (error)
+        return std::nullopt;
+    return folder / normal.filename();
+}
+
+// Whether a real location lies inside the real C: drive (below its root, never the root itself).
+bool IsInsideDriveC(const std::filesystem::path& real) {
+    const std::filesystem::path driveC = platform::DriveFolder('C');
+    if (driveC.empty())
+        return false;
+    std::error_code error;
+    const auto realDrive = std::filesystem::canonical(driveC, error);
+    return !error && real.lexically_normal() != realDrive && IsSameOrHolds(realDrive, real);
+}
+
+bool IsStrictlyInside(const std::filesystem::path& folder, const std::filesystem::path& other) {
+    return IsSameOrHolds(folder, other) && other.lexically_normal() != folder.lexically_normal();
+}
+
+// The special folder that directly holds Path (its Windows spelling), or empty.
+std::string SpecialFolderHolding(const std::string& path) {
+    const std::string comparable = ComparableFolder(path);
+    const size_t separator = comparable.rfind('\\');
+    if (comparable.size() <= 2 || separator == std::string::npos)
+        return {};
+    const std::string parent = comparable.substr(0, separator);
+    for (const auto& special : platform::AllSpecialFolderPaths())
+        if (!special.empty() && ComparableFolder(special) == parent)
+            return special;
+    return {};
+}
+
+// Shortcuts are the only files that a program leaves in a special folder outside the prefix.
+bool IsShortcutName(const std::string& name) {
+    for (const char* extension : {".lnk", ".url", ".pif", ".desktop"}) {
+        const size_t length = std::strlen(extension);
+        if (name.size() > length && platform::SameText(name.substr(name.size() - length), extension))
+            return true;
+    }
+    return false;
+}
+
+bool IsProtectedFolderOrHolder(const std::string& target, const std::optional<std::filesystem::path>& real,
+                               const std::vector<std::string>& kept) {
+    for (const auto& protectedFolder : kept) {
+        std::string comparable = ComparableFolder(protectedFolder);
+        if (!comparable.empty() && IsSameOrHolds(target, comparable))
+            return true;
+    }
+    if (!real)
+        return false;
+    if (IsProtectedLocation(*real))
+        return true;
+    for (const auto& protectedFolder : kept) {
+        auto protectedReal = platform::RealLocation(protectedFolder);
+        if (protectedReal && IsSameOrHolds(*real, *protectedReal))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool MayDeleteFolder(const std::string& folder) {
     const std::string target = ComparableFolder(folder);
     // A drive root, or anything that is not a full path (it would be taken from some current folder).
     if (target.size() <= 2)
         return false;
-    const std::vector<std::string> kept = ProtectedFolders();
-    for (const auto& protectedFolder : kept) {
-        std::string comparable = ComparableFolder(protectedFolder);
-        if (!comparable.empty() && IsSameOrHolds(target, comparable))
-            return false;
-    }
-    // The same checks on the real places, so that no link or other spelling leads around them.
-    auto real = platform::RealLocation(folder);
+    // The checks on the real place too, so that no link or other spelling leads around them.
+    const auto real = platform::RealLocation(folder);
+    if (IsProtectedFolderOrHolder(target, real, ProtectedFolders()))
+        return false;
+    // Outside drive_c lie the person's own files (Z: is "/", the profile's folders are links into the
+    // home folder): no folder tree there is any program's.
+    const auto entry = RealEntry(folder);
+    return !entry || IsInsideDriveC(*entry);
+}
+
+bool MayDeleteFile(const std::string& file) {
+    const std::string target = ComparableFolder(file);
+    if (target.size() <= 2)
+        return false;
+    const auto entry = RealEntry(file);
+    if (!entry)
+        return true;
+    if (!IsInsideDriveC(*entry))
+        return false;
+    // The running program's own files (itself, its databases, its settings) are nobody's leftovers.
+    const auto ownFolder = platform::RealLocation(platform::ExtractFilePath(platform::GetModuleFileName()));
+    return !(ownFolder && IsSameOrHolds(*ownFolder, *entry));
+}
+
+bool MayDeleteShellEntryFile(const std::string& entry) {
+    const std::string folder = SpecialFolderHolding(entry);
+    const std::string name = platform::ExtractFileName(entry);
+    if (folder.empty() || !MayDeleteShellEntry(name))
+        return false;
+    const auto real = RealEntry(entry);
     if (!real)
         return true;
-    if (IsProtectedLocation(*real))
+    if (IsInsideDriveC(*real))
+        return true;
+    // A special folder that Wine links into the home folder: only the entry itself, in that very folder,
+    // and only a shortcut (a hostile name such as ".bashrc" on a Desktop that is the home folder stays).
+    const auto realFolder = platform::RealLocation(folder);
+    return realFolder && real->parent_path() == realFolder->lexically_normal() && IsShortcutName(name);
+}
+
+bool MayDeleteShellEntryTree(const std::string& entry) {
+    const std::string folder = SpecialFolderHolding(entry);
+    if (folder.empty() || !MayDeleteShellEntry(platform::ExtractFileName(entry)))
         return false;
-    for (const auto& protectedFolder : kept) {
-        auto protectedReal = platform::RealLocation(protectedFolder);
-        if (protectedReal && IsSameOrHolds(*real, *protectedReal))
-            return false;
-    }
+    // Only the menus hold a program's folders of entries (a folder on a Desktop that is the home folder is
+    // the person's).
+    bool menu = false;
+    for (int csidl : {platform::CSIDL_PROGRAMS, platform::CSIDL_COMMON_PROGRAMS, platform::CSIDL_STARTMENU,
+                      platform::CSIDL_COMMON_STARTMENU})
+        menu = menu || ComparableFolder(platform::GetSpecialFolderPath(csidl)) == ComparableFolder(folder);
+    if (!menu)
+        return false;
+    const auto real = platform::RealLocation(entry);
+    if (!real)
+        return true;
+    const auto realFolder = platform::RealLocation(folder);
+    if (!realFolder || !IsStrictlyInside(*realFolder, *real))
+        return false;
+    // Not a special folder itself (a menu group may not be the Programs folder), nor what holds one.
+    if (IsProtectedFolderOrHolder(ComparableFolder(entry), real, ProtectedFolders()))
+        return false;
     return true;
 }
 

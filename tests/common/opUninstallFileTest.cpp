@@ -407,9 +407,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "HKEY_LOCAL_MACHINE\\Documents and Settings\\Local Settings\\My Documents\\Application "
                     "Data\\Internet Settings\\User Shell Folders\\Shell Folder\\ShellFolder\\Program "
                     "Files\\Common Files\\Config.Msi\\system32"},
-        TExpandCase{"HKCU{s}{c}{i}{as}{a}{df}{lse}{nse}{sw}{ms}{win}{cv}{cur}", 3,
-                    "HKEY_CURRENT_USER\\system\\config\\Installer\\All Users\\Administrator\\Default "
-                    "User\\LocalService\\NetworkService\\Software\\Microsoft\\Windows\\CurrentVersion\\tester"}));
+        TExpandCase{
+            "HKCU{s}{c}{i}{as}{a}{df}{lse}{nse}{sw}{ms}{win}{cv}{cur}", 3,
+            "HKEY_CURRENT_USER\\system\\config\\Installer\\All Users\\Administrator\\Default "
+            "User\\LocalService\\NetworkService\\Software\\Microsoft\\Windows\\CurrentVersion\\tester"}));
 
 TEST(ProfileFolderTest, FirstVisibleDefaultEntryEndsThePath) {
     TTempMachine machine;

@@ -43,10 +43,11 @@ private:
 
 TEST(MessageBox, ABoxAskedOnAnotherThreadIsShownOnTheHandlersThread) {
     std::thread::id shownOn;
-    TMessageBoxHandler previous = SetMessageBoxHandler([&](const std::string& text, const std::string&, uint32_t) {
-        shownOn = std::this_thread::get_id();
-        return text == "Can not open file!" ? IDOK : IDCANCEL;
-    });
+    TMessageBoxHandler previous =
+        SetMessageBoxHandler([&](const std::string& text, const std::string&, uint32_t) {
+            shownOn = std::this_thread::get_id();
+            return text == "Can not open file!" ? IDOK : IDCANCEL;
+        });
     TCallQueue guiThread;
     SetMessageBoxDispatcher([&](const std::function<int()>& call) { return guiThread.RunThere(call); });
 
