@@ -168,4 +168,23 @@ bool TRegistry::DeleteValue(const std::string& name) {
     return TWineRegistry::Instance().DeleteValue(FSession->Location, name) == TRegistryStatus::Ok;
 }
 
+TRegistryBatch::TRegistryBatch() : FOpen(TWineRegistry::Instance().BeginBatch() == TRegistryStatus::Ok) {}
+
+TRegistryBatch::~TRegistryBatch() {
+    Abandon();
+}
+
+bool TRegistryBatch::Commit() {
+    if (!FOpen)
+        return false;
+    FOpen = false;
+    return TWineRegistry::Instance().CommitBatch() == TRegistryStatus::Ok;
+}
+
+void TRegistryBatch::Abandon() {
+    if (FOpen)
+        TWineRegistry::Instance().AbandonBatch();
+    FOpen = false;
+}
+
 } // namespace platform

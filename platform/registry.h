@@ -103,4 +103,30 @@ private:
     std::unique_ptr<TRegistrySession> FSession;
 };
 
+// A batch of registry changes for one job (a removal): while it is open, the changes that this thread makes
+// through any TRegistry are made in memory (every reader of this process sees them at once), and Commit
+// saves each changed registry file once. A change that fails inside the batch changes nothing and leaves
+// the batch's other changes standing; the caller commits them or lets the batch go, which drops them all.
+// Other threads' changes wait for the end of the batch (a bounded wait, then they fail). Begin, commit and
+// end on the same thread; batches nest, and the outermost decides. See TWineRegistry for the details.
+class TRegistryBatch {
+public:
+    // Begins the batch; Begun tells whether it could (not while a wineserver runs for the prefix, nor
+    // without a prefix, nor while another program's writer holds the registry past the bounded wait).
+    TRegistryBatch();
+    // Abandons the batch unless it was committed.
+    ~TRegistryBatch();
+    TRegistryBatch(const TRegistryBatch&) = delete;
+    TRegistryBatch& operator=(const TRegistryBatch&) = delete;
+
+    bool Begun() const { return FOpen; }
+    // Saves the batch's changes and ends it; true when every changed file was saved.
+    bool Commit();
+    // Ends the batch and drops its changes.
+    void Abandon();
+
+private:
+    bool FOpen = false;
+};
+
 } // namespace platform
