@@ -1,6 +1,7 @@
 #include "common/safetyGuard.h"
 
 #include "platform/processes.h"
+#include "platform/registry.h"
 #include "platform/shellFolders.h"
 #include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
@@ -400,6 +401,19 @@ bool IsSharedKey(const TKeyParts& parts) {
     return false;
 }
 
+bool IsSharedInAnyView(const TKeyParts& parts);
+
+// Whether the key of Parts below a classes key (HKEY_CLASSES_ROOT, Software\Classes, or its 32-bit view
+// Software\Classes\Wow6432Node) is shared: the classes' first level (CLSID, file types, the 32-bit view
+// itself) is, as is every key shared in a view.
+bool IsSharedClassesKey(const TKeyParts& parts) {
+    if (parts.size() <= 1)
+        return true;
+    if (parts[0] == "wow6432node")
+        return IsSharedClassesKey(TKeyParts(parts.begin() + 1, parts.end()));
+    return IsSharedInAnyView(parts);
+}
+
 // Whether Parts, or the same key seen below one of the keys that another root shows (HKEY_CLASSES_ROOT is
 // Software\Classes, HKEY_CURRENT_CONFIG a control set's current hardware profile, HKEY_USERS\<sid> a user's
 // HKEY_CURRENT_USER), is shared: a key must not escape by being spelled through an alias.
@@ -410,21 +424,18 @@ bool IsSharedInAnyView(const TKeyParts& parts) {
         return TKeyParts(parts.begin() + static_cast<std::ptrdiff_t>(count), parts.end());
     };
     if (StartsWith(parts, {"software", "classes"}))
-        return IsSharedInAnyView(below(2));
+        return IsSharedClassesKey(below(2));
     if (StartsWith(parts, {"software", "wow6432node", "classes"}))
-        return IsSharedInAnyView(below(3));
+        return IsSharedClassesKey(below(3));
     if (parts.size() >= 4 && parts[0] == "system" && IsControlSet(parts[1]) &&
         parts[2] == "hardware profiles" && parts[3] == "current")
         return IsSharedInAnyView(below(4));
     return false;
 }
 
-} // namespace
-
-bool MayDeleteRegistryKey(const std::string& fullKeyPath) {
-    // Empty components (doubled, leading or trailing backslashes) name nothing; "." and ".." are refused
-    // outright, so that no layer below can read them as a step up.
-    TKeyParts parts;
+// The parts of a key path, lower-case, without empty components; false for "." or "..", which no layer
+// below may read as a step up.
+bool SplitKey(const std::string& fullKeyPath, TKeyParts& parts) {
     size_t start = 0;
     while (start <= fullKeyPath.size()) {
         size_t end = fullKeyPath.find('\\', start);
@@ -437,17 +448,68 @@ bool MayDeleteRegistryKey(const std::string& fullKeyPath) {
             parts.push_back(std::move(part));
         start = end + 1;
     }
-    if (parts.empty())
-        return false;
-    TRegistryRoot root = RegistryRootNamed(parts[0]);
-    if (root == TRegistryRoot::Unknown)
-        return false;
+    return true;
+}
+
+// Whether a key as spelled (root first, lower-case parts) is shared, judged below the root it names.
+bool IsSharedSpelling(const TKeyParts& parts) {
+    const TRegistryRoot root = RegistryRootNamed(parts[0]);
     TKeyParts key(parts.begin() + 1, parts.end());
-    if (IsSharedInAnyView(key))
+    switch (root) {
+    case TRegistryRoot::Unknown:
+        return true;
+    case TRegistryRoot::Classes:
+        return IsSharedClassesKey(key);
+    case TRegistryRoot::Config:
+        return key.empty() || IsSharedInAnyView(key);
+    case TRegistryRoot::Users:
+        // Below HKEY_USERS each user's key is a root of its own.
+        return key.size() <= 1 || IsSharedInAnyView(TKeyParts(key.begin() + 1, key.end()));
+    default:
+        return IsSharedInAnyView(key);
+    }
+}
+
+const char* FullRootName(TRegistryRoot root) {
+    switch (root) {
+    case TRegistryRoot::Machine:
+        return "HKEY_LOCAL_MACHINE";
+    case TRegistryRoot::User:
+        return "HKEY_CURRENT_USER";
+    case TRegistryRoot::Users:
+        return "HKEY_USERS";
+    case TRegistryRoot::Classes:
+        return "HKEY_CLASSES_ROOT";
+    case TRegistryRoot::Config:
+        return "HKEY_CURRENT_CONFIG";
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
+bool MayDeleteRegistryKey(const std::string& fullKeyPath) {
+    TKeyParts parts;
+    if (!SplitKey(fullKeyPath, parts) || parts.empty())
         return false;
-    // Below HKEY_USERS each user's key is a root of its own.
-    if (root == TRegistryRoot::Users && IsSharedInAnyView(TKeyParts(key.begin() + 1, key.end())))
+    const TRegistryRoot root = RegistryRootNamed(parts[0]);
+    if (root == TRegistryRoot::Unknown || IsSharedSpelling(parts))
         return false;
+    // The key that the path really is, once the root's alias and the link keys on the way are resolved,
+    // both as the deletion would take it (a last link as itself) and as what a last link names.
+    const size_t firstSeparator = fullKeyPath.find('\\');
+    const std::string spelled =
+        std::string(FullRootName(root)) +
+        (firstSeparator == std::string::npos ? "" : fullKeyPath.substr(firstSeparator));
+    for (bool followLast : {false, true}) {
+        const std::string resolved = platform::ResolveKeyPath(spelled, followLast);
+        if (resolved.empty())
+            continue;
+        TKeyParts real;
+        if (!SplitKey(resolved, real) || real.empty() || IsSharedSpelling(real))
+            return false;
+    }
     return true;
 }
 

@@ -22,6 +22,13 @@ inline constexpr HKEY HKEY_CURRENT_CONFIG = 0x80000005;
 // writes roots at the head of its paths; nothing for any other text (abbreviations included).
 std::optional<HKEY> RootKeyOfName(const std::string& name);
 
+// The key that a full key path ("HKEY_CLASSES_ROOT\Wow6432Node\CLSID") really is: its root's alias and
+// every link key on the way resolved, the last component's link too when FollowLast, spelled from the
+// root of the registry file it lies in ("HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\CLSID";
+// HKEY_CURRENT_USER also for the user's own key of HKEY_USERS, and HKEY_USERS\.Default) with the names as
+// stored; a part that does not exist is kept as given. Empty when the root or the user's key is unknown.
+std::string ResolveKeyPath(const std::string& fullKeyPath, bool followLast);
+
 inline constexpr uint32_t KEY_READ = 0x20019;
 inline constexpr uint32_t KEY_WRITE = 0x20006;
 inline constexpr uint32_t KEY_ALL_ACCESS = 0xF003F;

@@ -401,6 +401,24 @@ std::optional<TKeyLocation> TWineRegistry::Find(HKEY root, const std::vector<std
     return location;
 }
 
+std::optional<TKeyLocation> TWineRegistry::Locate(HKEY root, const std::vector<std::string>& path,
+                                                  bool followLast, std::vector<std::string>& missing) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    BeginCall();
+    for (size_t length = path.size() + 1; length-- > 0;) {
+        const std::vector<std::string> head(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(length));
+        TKeyLocation location;
+        THiveKey* key = nullptr;
+        std::optional<THiveFile> created;
+        if (Resolve(StartOf(root, head), followLast || length < path.size(), false, location, key, created) ==
+            TRegistryStatus::Ok) {
+            missing.assign(path.begin() + static_cast<std::ptrdiff_t>(length), path.end());
+            return location;
+        }
+    }
+    return std::nullopt;
+}
+
 TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>& path,
                                       TKeyLocation& location) {
     if (std::optional<TKeyLocation> found = Find(root, path)) {

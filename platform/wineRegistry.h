@@ -66,6 +66,11 @@ public:
 
     // The key below a root (a path of key names), or nullopt when it does not exist.
     std::optional<TKeyLocation> Find(HKEY root, const std::vector<std::string>& path);
+    // The key that a path names with the registry's link keys followed on the way (the last component's too
+    // when FollowLast): its location, and the names of the path below the deepest key that exists, kept as
+    // given. Nullopt for a root or a first key of HKEY_USERS that names nothing.
+    std::optional<TKeyLocation> Locate(HKEY root, const std::vector<std::string>& path, bool followLast,
+                                       std::vector<std::string>& missing);
     // Finds the key, creating what is missing (a change, so refused as every change is).
     TRegistryStatus Create(HKEY root, const std::vector<std::string>& path, TKeyLocation& location);
     // Whether a change of the location's hive could be saved (ignores a running wineserver).
