@@ -183,7 +183,7 @@ void KillProcessByName(const std::string& exeName) {
         if (!ProcessMatches(entry.ExeFile, exeName))
             continue;
         if (safetyGuard::MayEndProcess(entry.ProcessId, entry.ExeFile))
-            platform::TerminateProcess(entry.ProcessId);
+            platform::TerminateProcess(entry);
         // The pause gives an ended process time to let go of its files; it follows every match, ended or
         // not, as a failed end does not tell whether the process is still going.
         platform::Sleep(1000);

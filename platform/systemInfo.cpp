@@ -13,6 +13,20 @@ namespace platform {
 namespace {
 std::mutex gModuleMutex;
 std::filesystem::path gModuleFileForTesting;
+
+std::filesystem::path ReadOwnFile() {
+    std::error_code error;
+    std::string own = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    // A program file that was replaced before this was read is still the one the program started from.
+    const std::string deleted = " (deleted)";
+    if (own.size() > deleted.size() && own.compare(own.size() - deleted.size(), deleted.size(), deleted) == 0)
+        own.resize(own.size() - deleted.size());
+    return own;
+}
+
+// Read as the program starts: once its file is replaced (Update installs a new KV.exe over the running
+// one), /proc names the old file "... (deleted)", while the program's own path is still where it started.
+const std::filesystem::path gStartedFrom = ReadOwnFile();
 } // namespace
 
 std::string GetUserName() {
@@ -43,8 +57,7 @@ std::filesystem::path ModuleFilePath() {
         if (!gModuleFileForTesting.empty())
             return gModuleFileForTesting;
     }
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error);
+    return gStartedFrom;
 }
 
 std::string GetModuleFileName() {
