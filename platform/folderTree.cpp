@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,19 @@ namespace platform {
 namespace {
 
 constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+std::mutex gHookMutex;
+std::function<void(const std::string&)> gWalkHook;
+
+void CallWalkHook(const char* name) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard lock(gHookMutex);
+        hook = gWalkHook;
+    }
+    if (hook)
+        hook(name);
+}
 
 int OpenFolderAt(int parentFd, const char* name) {
     int fd = -1;
@@ -69,6 +83,7 @@ void DeleteEntry(int folderFd, const char* name, unsigned char type, bool& madeW
         UnlinkAt(folderFd, name, 0, madeWritable);
         return;
     }
+    CallWalkHook(name);
     int childFd = OpenFolderAt(folderFd, name);
     if (childFd < 0) {
         // Swapped for a link or a file since the listing: it goes as what it is now, never entered.
@@ -102,6 +117,11 @@ bool FolderExists(const fs::path& path) {
 }
 
 } // namespace
+
+void SetTreeWalkHookForTesting(std::function<void(const std::string& name)> hook) {
+    std::lock_guard lock(gHookMutex);
+    gWalkHook = std::move(hook);
+}
 
 bool DeleteTree(const std::string& folder) {
     std::optional<fs::path> resolved = ResolvePath(folder);

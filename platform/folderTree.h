@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -12,5 +13,8 @@ namespace platform {
 // folders that hold them. A path that names a file, or nothing, deletes nothing. True when no folder of
 // that name exists afterwards.
 bool DeleteTree(const std::string& folder);
+
+// Test seam: called with a folder's name just before the walk enters it (empty restores nothing).
+void SetTreeWalkHookForTesting(std::function<void(const std::string& name)> hook);
 
 } // namespace platform

@@ -2,12 +2,19 @@
 
 #include "support/tempMachine.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+std::string TreeText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 TEST(FolderTree, EmptiesReadOnlyFoldersButLeavesTheFolderThatHoldsTheTree) {
     TTempMachine machine;
@@ -40,6 +47,25 @@ TEST(FolderTree, AFolderReachedThroughALinkIsDeletedAtItsRealPlaceAndTheLinkStay
     EXPECT_TRUE(platform::DeleteTree("C:\\Acme\\data"));
     EXPECT_FALSE(fs::exists(machine.HostPath("C:\\Program Files\\Acme\\data")));
     EXPECT_TRUE(fs::is_symlink(machine.HostPath("C:\\Acme")));
+}
+
+TEST(FolderTree, AFolderSwappedForALinkDuringTheWalkIsNeverEntered) {
+    TTempMachine machine;
+    const fs::path outside = machine.Root() / "outside";
+    machine.WriteHostFile(outside / "precious.txt", "mine");
+    machine.WriteFile("C:\\Program Files\\Acme\\sub\\a.txt", "a");
+    const fs::path sub = machine.HostPath("C:\\Program Files\\Acme\\sub");
+    // Listed as a folder, a link by the time the walk enters it.
+    platform::SetTreeWalkHookForTesting([&](const std::string& name) {
+        if (name == "sub") {
+            fs::rename(sub, machine.Root() / "moved");
+            fs::create_directory_symlink(outside, sub);
+        }
+    });
+    EXPECT_TRUE(platform::DeleteTree("C:\\Program Files\\Acme"));
+    platform::SetTreeWalkHookForTesting({});
+    EXPECT_EQ(TreeText(outside / "precious.txt"), "mine");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(sub)));
 }
 
 } // namespace
