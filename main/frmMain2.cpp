@@ -3,6 +3,7 @@
 #include "common/opUninstallFile.h"
 #include "common/opUninstallRegistry.h"
 #include "common/publicFun.h"
+#include "common/serverProtocol.h"
 #include "main/dm2.h"
 #include "main/KV.h"
 #include "main/threadUninstall.h"
@@ -17,7 +18,10 @@
 #include "platform/sysUtils.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <QCloseEvent>
 #include <QCollator>
 #include <QFile>
@@ -29,6 +33,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <thread>
 #include <vector>
 
 TfrmMain* frmMain = nullptr;
@@ -848,20 +853,153 @@ void TfrmMain::cmbSupportSoftChange(QObject*) {
     lstvSoftInfo->addTopLevelItems(rows);
 }
 
-// ==== Handlers added by the scan/removal and update-check work ====
-// The bodies below are placeholders of the window's layout; the scan, detail and clean commands and the
-// server requests fill them.
+// ==== Server requests, update check and software submission ====
 
-void TfrmMain::timerUpdateTimer(QObject*) {}
-void TfrmMain::SaveLastUpdateTime() {}
-void TfrmMain::sbtnUpdateClick(QObject*) {}
-void TfrmMain::imgSubmitClick(QObject*) {}
-int TfrmMain::CheckUpdate(const std::string&, const std::string&, const std::string&) {
-    return 0;
+namespace {
+
+constexpr const char* UpdateProgramName = "Update.exe";
+const char* const SubmitCaption = "Submit Software";
+const char* const SoftNameMissingText = "You do not enter the name of the software!";
+const char* const SubmittedText = "Software information has been submitted!";
+const char* const SubmitFailedText = "Sorry,The software failed to submit information!";
+
+// The update checks under way, so that a test can wait for them to end.
+std::mutex UpdateCheckLock;
+std::condition_variable UpdateCheckEnded;
+int UpdateChecksRunning = 0;
+
+// What the check thread takes along: it never touches the window, which may be gone before the request
+// ends (the thread ends with the process, not with the window).
+struct TCheckUpdateParameter {
+    std::string SettingsFile;
+    std::string ProgramFolder;
+};
+
+// Records the time of an update start in the settings file, writing the default text first when the file
+// is missing. Throws when the file cannot be written.
+void WriteLastUpdateTime(const std::string& settingsFile) {
+    if (!platform::FileExists(settingsFile))
+        WriteDefaultSettings(settingsFile);
+    platform::TIniFile ini(settingsFile);
+    ini.WriteString(SectionUpdateInformation, KeyLastTime,
+                    platform::FormatDateTime(LastTimeFormat, platform::Now()));
 }
-int TfrmMain::SubmitSoft(const std::string&, const std::string&, const std::string&, const std::string&,
-                         const std::string&, const std::string&, const std::string&) {
-    return 0;
+
+void StartUpdateProgram(const std::string& updateProgram) {
+    // The shell's answer is not looked at: a failed start goes unnoticed.
+    platform::ShellExecuteA(nullptr, "open", updateProgram, "", "", platform::SW_SHOWNORMAL);
+}
+
+// The last write of KV's own file in UTC, as whole Unix seconds. A file that cannot be opened gives today's
+// date as the file-date function does, but without its message: the check shows nothing, and a message
+// box is the main thread's alone.
+std::string ProgramVersionStamp() {
+    const std::string programFile = platform::GetModuleFileName();
+    const platform::TDateTime written =
+        platform::CanOpenForReading(programFile) ? GetFileDate(programFile, 2) : platform::Date();
+    return platform::IntToStr(platform::DateTimeToUnix(written));
+}
+
+void CheckUpdateThread(const TCheckUpdateParameter& parameter) {
+    // Whatever goes wrong here (a database file that cannot be made, a settings file that cannot be
+    // written) ends the check silently; it never ends KV.
+    try {
+        const std::string programVer = ProgramVersionStamp();
+        std::string dataVer, softDataVer;
+        {
+            TUFileOp database("", "");
+            dataVer = database.GetDataVersion(1);
+            softDataVer = database.GetSoftDataVersion(1);
+        }
+        const int result = TfrmMain::CheckUpdate(programVer, dataVer, softDataVer);
+        const std::string updateProgram = parameter.ProgramFolder + UpdateProgramName;
+        if (result > 0 && platform::FileExists(updateProgram)) {
+            WriteLastUpdateTime(parameter.SettingsFile);
+            StartUpdateProgram(updateProgram);
+        }
+    } catch (...) {
+    }
+    {
+        std::lock_guard lock(UpdateCheckLock);
+        --UpdateChecksRunning;
+    }
+    UpdateCheckEnded.notify_all();
+}
+
+std::string TrimmedText(const QLineEdit* edit) {
+    return platform::Trim(edit->text().toStdString());
+}
+
+} // namespace
+
+bool WaitForUpdateChecksForTesting(int milliseconds) {
+    std::unique_lock lock(UpdateCheckLock);
+    return UpdateCheckEnded.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                     [] { return UpdateChecksRunning == 0; });
+}
+
+void TfrmMain::timerUpdateTimer(QObject*) {
+    {
+        std::lock_guard lock(UpdateCheckLock);
+        ++UpdateChecksRunning;
+    }
+    try {
+        std::thread(CheckUpdateThread, TCheckUpdateParameter{FSettingsFile, ProgramFolder()}).detach();
+    } catch (...) {
+        std::lock_guard lock(UpdateCheckLock);
+        --UpdateChecksRunning;
+        throw;
+    }
+    timerUpdate->stop();
+}
+
+void TfrmMain::SaveLastUpdateTime() {
+    WriteLastUpdateTime(FSettingsFile);
+}
+
+void TfrmMain::sbtnUpdateClick(QObject*) {
+    const std::string updateProgram = ProgramFolder() + UpdateProgramName;
+    if (platform::FileExists(updateProgram)) {
+        SaveLastUpdateTime();
+        StartUpdateProgram(updateProgram);
+        return;
+    }
+    platform::MessageBox(std::string("Please visit ") + HomeSiteAddress + " download updates!", "Update",
+                         platform::MB_OK | platform::MB_ICONINFORMATION);
+}
+
+void TfrmMain::imgSubmitClick(QObject*) {
+    const uint32_t information = platform::MB_OK | platform::MB_ICONINFORMATION;
+    if (TrimmedText(edtSoftName).empty()) {
+        platform::MessageBox(SoftNameMissingText, SubmitCaption, information);
+        return;
+    }
+    // The memo's lines joined by CR LF, as the toolkit's memo gives its text.
+    const std::string other = platform::Trim(
+        memoOther->toPlainText().replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toStdString());
+    const int result = SubmitSoft(TrimmedText(edtSoftName), TrimmedText(edtSoftVer),
+                                  cmbOS->currentText().toStdString(), TrimmedText(edtDownLink), other,
+                                  TrimmedText(edtEMail), cmbSoftType->currentText().toStdString());
+    if (result != 0 && result != 1) {
+        platform::MessageBox(SubmitFailedText, SubmitCaption, information);
+        return;
+    }
+    platform::MessageBox(SubmittedText, SubmitCaption, information);
+    for (QLineEdit* edit : {edtSoftName, edtSoftVer, edtDownLink, edtEMail})
+        edit->clear();
+    memoOther->clear();
+}
+
+int TfrmMain::CheckUpdate(const std::string& ProgramVer, const std::string& DataVer,
+                          const std::string& SoftDataVer) {
+    return PostServerRequest(UpdateRequest(ProgramVer, DataVer, SoftDataVer), CommandUpdate, false);
+}
+
+int TfrmMain::SubmitSoft(const std::string& SoftName, const std::string& SoftVer, const std::string& Os,
+                         const std::string& DownloadLink, const std::string& Other, const std::string& Email,
+                         const std::string& SoftType) {
+    return PostServerRequest(SubmitSoftRequest(SoftName, SoftVer, SoftType, Os, DownloadLink, Other, Email),
+                             CommandSubmitSoft, true);
 }
 
 // ==== Result lists and user commands ====

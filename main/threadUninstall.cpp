@@ -84,24 +84,6 @@ std::string InfoLine(const TStringList& info, int infoCount, int line) {
 // Every deletion asks the safety guard here first. A refused step is silent and counts as done, as does an
 // item that is gone; a step that the guard lets go and that leaves its item in place fails the removal.
 
-// A database file item: its real place lies on drive C: and outside the program's own folder.
-bool MayDeleteItemFile(const std::string& file) {
-    const auto real = platform::RealLocation(file);
-    const auto own = platform::RealLocation(platform::ExtractFilePath(platform::GetModuleFileName()));
-    if (!real)
-        return false;
-    const std::string place = platform::UpperCase(platform::ToWindowsPath(*real));
-    if (place.rfind("C:\\", 0) != 0)
-        return false;
-    if (own) {
-        const std::string ownFolder =
-            platform::UpperCase(platform::IncludeTrailingBackslash(platform::ToWindowsPath(*own)));
-        if (place.rfind(ownFolder, 0) == 0)
-            return false;
-    }
-    return true;
-}
-
 // A registry value goes only where its path, read as a key, would: never the default value of a shared
 // key, nor a value of a root or just below one.
 bool MayDeleteRegistryValue(const std::string& path) {
@@ -131,17 +113,16 @@ bool RegistryValueLeft(const std::string& path) {
     return registry.OpenKeyReadOnly(rest.substr(0, last)) && registry.ValueExists(rest.substr(last + 1));
 }
 
+} // namespace
+
 // The outcome of one removal: whether every step that was allowed left nothing behind.
 class TRemoval {
 public:
     bool Complete() const { return FComplete; }
 
+    // A database file item: its real place lies on drive C: and outside KV's own folder.
     void DeleteFile(const std::string& file) {
-        if (!MayDeleteItemFile(file))
-            return;
-        platform::SetFileAttributes(file, platform::FILE_ATTRIBUTE_NORMAL);
-        if (!platform::DeleteFile(file) &&
-            platform::GetFileAttributes(file) != platform::INVALID_FILE_ATTRIBUTES)
+        if (safetyGuard::MayDeleteFile(file) && !DeleteItemFile(file) && Exists(file))
             FComplete = false;
     }
 
@@ -169,7 +150,7 @@ public:
                 FComplete = false;
     }
 
-    // A folder tree; true when it is gone. A refused tree stays without failing the removal.
+    // An install folder's tree; true when it is gone. A refused tree stays without failing the removal.
     bool DeleteFolderTree(const std::string& folder) {
         if (!safetyGuard::MayDeleteFolder(folder))
             return false;
@@ -192,10 +173,9 @@ public:
 
     // A shell entry as a file; an entry that is a folder stays, as entries of its kind are files.
     void DeleteShellEntryFile(const std::string& entry) {
-        if (platform::DirectoryExists(entry))
+        if (platform::DirectoryExists(entry) || !safetyGuard::MayDeleteShellEntryFile(entry))
             return;
-        if (!platform::DeleteFile(entry) &&
-            platform::GetFileAttributes(entry) != platform::INVALID_FILE_ATTRIBUTES)
+        if (!::DeleteShellEntryFile(entry) && Exists(entry))
             FComplete = false;
     }
 
@@ -206,7 +186,9 @@ public:
             DeleteShellEntryFile(entry);
             return;
         }
-        DeleteFolderTree(entry);
+        if (safetyGuard::MayDeleteShellEntryTree(entry) && !DeleteShellEntryTree(entry) &&
+            platform::DirectoryExists(entry))
+            FComplete = false;
         RemoveEmptyParent(entry);
     }
 
@@ -219,9 +201,21 @@ public:
             FComplete = false;
     }
 
+    // Saves the removal's registry changes, each changed file once.
+    void CommitRegistry(platform::TRegistryBatch& batch) {
+        if (batch.Begun() && !batch.Commit())
+            FComplete = false;
+    }
+
 private:
+    static bool Exists(const std::string& path) {
+        return platform::GetFileAttributes(path) != platform::INVALID_FILE_ATTRIBUTES;
+    }
+
     bool FComplete = true;
 };
+
+namespace {
 
 // The special folders of a kind of shell entries, in the order they are searched.
 std::pair<int, int> ShellFoldersOf(uint16_t kind) {
@@ -523,11 +517,24 @@ void TUninstallThread::ShowSoftwareDetail() {
 // ==== Clean ====
 
 int TUninstallThread::RemoveSoftware(const std::string& Name, uint16_t Source) {
-    // The registry batch of a removal (each changed hive saved once) belongs around this whole function.
+    TRemoval removal;
+    // Each changed registry file is saved once, at the end; also when an error ends the removal, since what
+    // it deleted until then (its files among it) is gone.
+    platform::TRegistryBatch batch;
+    try {
+        RemoveSoftwareSteps(Name, Source, removal);
+    } catch (...) {
+        removal.CommitRegistry(batch);
+        throw;
+    }
+    removal.CommitRegistry(batch);
+    return removal.Complete() ? 1 : 0;
+}
+
+void TUninstallThread::RemoveSoftwareSteps(const std::string& Name, uint16_t Source, TRemoval& removal) {
     TUFileOp database("", "");
     TURegistryOp registry;
     TStringList info, probeKeys, probeValues, services, processes, folders;
-    TRemoval removal;
 
     const int infoCount = database.GetSoftInfo(Name, info, probeKeys, probeValues);
     const std::string folderTemplate = InfoLine(info, infoCount, 6);
@@ -602,7 +609,6 @@ int TUninstallThread::RemoveSoftware(const std::string& Name, uint16_t Source) {
         }
         removal.DeleteUninstallKey(registry, Name);
     }
-    return removal.Complete() ? 1 : 0;
 }
 
 namespace {

@@ -24,6 +24,8 @@ enum ShellEntryKind : uint16_t {
     sekStartMenu = 4,
 };
 
+class TRemoval;
+
 // Where a result row keeps its image index (into the large-icon list of dm), in its first column.
 inline constexpr int RowImageIndexRole = Qt::UserRole + 1;
 
@@ -68,6 +70,8 @@ private:
     // Runs Job on the main thread and waits for it; on the main thread itself it runs it at once, since a
     // blocking call from the main thread to itself would never return.
     void Synchronize(void (TUninstallThread::*Job)());
+    // The steps of a removal in their order; Removal records whether each left its item behind.
+    void RemoveSoftwareSteps(const std::string& Name, uint16_t Source, TRemoval& Removal);
 
     // The special folder of an index, asked of the machine once per worker: the folders do not move during
     // a job, and the scan would otherwise read them for every program.

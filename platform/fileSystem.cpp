@@ -398,9 +398,14 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
     std::optional<fs::path> resolved = Resolve(path);
     if (!resolved)
         return false;
-    TFileDescriptor fd(open(resolved->c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without waiting, so that a FIFO or a device in the file's place cannot block the reader; only
+    // a regular file has a whole content to read.
+    TFileDescriptor fd(open(resolved->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
-    if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode))
+    if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    int flags = fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
         return false;
     return ReadAll(fd.Get(), content);
 }

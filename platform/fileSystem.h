@@ -67,7 +67,8 @@ bool GetFileTimes(const std::string& path, TFileTimes& times);
 
 // Whether a file can be opened for reading now (it exists, is no folder, and reading is permitted).
 bool CanOpenForReading(const std::string& path);
-// The whole content of a file; false when it cannot be opened or read.
+// The whole content of a regular file; false when it cannot be opened or read, or is no regular file (a
+// FIFO or a device is refused at once rather than waited on).
 bool ReadWholeFile(const std::string& path, std::string& content);
 // Creates or truncates Path and writes Content; false when it cannot be created or written.
 bool WriteWholeFile(const std::string& path, const std::string& content);

@@ -1,6 +1,7 @@
 #include "platform/winePath.h"
 
 #include "platform/sysUtils.h"
+#include "platform/wineHive.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -41,8 +42,8 @@ bool EntryExists(const fs::path& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-// The names of a folder by their lower-case form, each with the first name of that form in the folder's
-// order, and the folder's identity and times when they were read.
+// The names of a folder by their folded form (as registry names fold), each with the first name of that
+// form in the folder's order, and the folder's identity and times when they were read.
 struct TFolderListing {
     dev_t Device = 0;
     ino_t Inode = 0;
@@ -77,7 +78,7 @@ std::string FindNameIgnoringCase(const fs::path& folder, const std::string& name
     struct stat info {};
     if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return {};
-    std::string lowerName = LowerCase(name);
+    std::string lowerName = FoldName(name);
     const std::string& key = folder.native();
     {
         std::lock_guard lock(gListingMutex);
@@ -104,7 +105,7 @@ std::string FindNameIgnoringCase(const fs::path& folder, const std::string& name
     while (const dirent* entry = readdir(directory.get())) {
         std::string candidate = entry->d_name;
         if (candidate != "." && candidate != "..")
-            listing.FirstByLowerName.emplace(LowerCase(candidate), candidate);
+            listing.FirstByLowerName.emplace(FoldName(candidate), candidate);
     }
     auto found = listing.FirstByLowerName.find(lowerName);
     std::string match = found == listing.FirstByLowerName.end() ? std::string() : found->second;

@@ -718,6 +718,9 @@ void TfrmMainTest::trayMenuItems() {
     FData->UpdateOnline1->trigger();
     QCOMPARE(upgrade.count(), 1);
     QVERIFY(!FForm->isVisible());
+    // Without Update.exe beside KV the button only points to the home site.
+    QCOMPARE(FBoxes.size(), size_t{1});
+    FBoxes.clear();
 
     // " Exit" closes through the close query, from the tray too.
     FData->Exit1->trigger();
