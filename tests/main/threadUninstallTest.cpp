@@ -1,12 +1,15 @@
 #include "main/threadUninstall.h"
 
+#include "common/publicFun.h"
 #include "main/dm2.h"
 #include "main/frmMain2.h"
 #include "platform/dateTime.h"
 #include "platform/messageBox.h"
+#include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
+#include "platform/winePath.h"
 #include "support/childProcess.h"
 #include "support/hiveBuilder.h"
 #include "support/tempMachine.h"
@@ -916,7 +919,15 @@ void TUninstallThreadTest::removalOnARealPrefix() {
 // install locations, entry names that climb out of their folders, blank service names, processes that are
 // KV itself, Update and the wineserver. Nothing but the program's own items goes.
 void TUninstallThreadTest::hostileDatabaseRemovesNothingButTheProgramsOwn() {
-    const std::string ownName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+    // KV and this very process, each by its full path: a bare name would match processes of the same name
+    // that others run on this machine, which the removal must not be led to end either. A second copy of this
+    // test program running at the same time is left out of the list.
+    const std::string kvProgram = platform::GetModuleFileName();
+    const std::string self = platform::ToWindowsPath(QCoreApplication::applicationFilePath().toStdString());
+    int copiesOfSelf = 0;
+    for (const platform::TProcessEntry& entry : platform::CreateProcessSnapshot())
+        copiesOfSelf += ProcessMatches(entry.ExeFile, self) ? 1 : 0;
+    QVERIFY(copiesOfSelf >= 1);
     auto windowsPath = [](const fs::path& path) {
         return "Z:" + platform::StringReplaceAll(path.string(), "/", "\\");
     };
@@ -940,7 +951,8 @@ void TUninstallThreadTest::hostileDatabaseRemovesNothingButTheProgramsOwn() {
         .Probe("HKLM{sw}\\Hostile", "Desktop");
     TDatabaseProgram& hostile = FDatabase.Programs.back();
     hostile.Services = ",\\,..";
-    hostile.Processes = "KV.exe,Update.exe,wineserver," + ownName;
+    hostile.Processes =
+        kvProgram + ",Update.exe,wineserver" + (copiesOfSelf == 1 ? "," + self : std::string());
     hostile.DesktopEntries = ",..,..\\..,.., ,*";
     hostile.ProgramsEntries = "..\\..\\..\\..\\..\\..";
     hostile.StartupEntries = " ";
