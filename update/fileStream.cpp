@@ -1,0 +1,94 @@
+#include "update/fileStream.h"
+
+#include "platform/winePath.h"
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+bool TFileReader::Open(const std::string& path) {
+    FFile.reset();
+    std::optional<fs::path> resolved = platform::ResolvePath(path);
+    std::error_code error;
+    if (!resolved || fs::is_directory(*resolved, error))
+        return false;
+    FFile.reset(std::fopen(resolved->c_str(), "rb"));
+    return FFile != nullptr;
+}
+
+size_t TFileReader::Read(void* buffer, size_t size) {
+    return FFile ? std::fread(buffer, 1, size, FFile.get()) : 0;
+}
+
+bool TFileReader::Failed() const {
+    return !FFile || std::ferror(FFile.get()) != 0;
+}
+
+TFileReplacer::~TFileReplacer() {
+    Abandon();
+}
+
+bool TFileReplacer::Open(const std::string& target) {
+    Abandon();
+    std::optional<fs::path> resolved = platform::ResolvePath(target);
+    if (!resolved || !resolved->has_filename())
+        return false;
+    // Unique among the writers of this and other processes; an existing name is stepped over.
+    static std::atomic<unsigned> counter{0};
+    static const unsigned seed = std::random_device{}();
+    for (int attempt = 0; attempt < 100 && !FFile; ++attempt) {
+        std::string tail = std::to_string(seed) + "-" + std::to_string(counter.fetch_add(1));
+        fs::path temporary = resolved->parent_path() / ("." + resolved->filename().string() + ".part-" + tail);
+        FFile.reset(std::fopen(temporary.c_str(), "wbx"));
+        if (FFile)
+            FTemporary = temporary.string();
+        else if (errno != EEXIST)
+            return false;
+    }
+    FTarget = resolved->string();
+    FFailed = false;
+    return FFile != nullptr;
+}
+
+bool TFileReplacer::Write(const void* data, size_t size) {
+    if (!FFile || FFailed)
+        return false;
+    if (size > 0 && std::fwrite(data, 1, size, FFile.get()) != size)
+        FFailed = true;
+    return !FFailed;
+}
+
+bool TFileReplacer::Commit() {
+    if (!FFile)
+        return false;
+    bool written = !FFailed && std::fflush(FFile.get()) == 0;
+    written = std::fclose(FFile.release()) == 0 && written;
+    std::error_code error;
+    // The old file goes first: ext4 flushes a file renamed over another at once, which would make every
+    // replacement wait for the disk. A crash in between leaves no Target, never a torn one.
+    if (written) {
+        if (!fs::is_directory(FTarget, error))
+            fs::remove(FTarget, error);
+        fs::rename(FTemporary, FTarget, error);
+    }
+    if (!written || error) {
+        fs::remove(FTemporary, error);
+        FTemporary.clear();
+        return false;
+    }
+    FTemporary.clear();
+    return true;
+}
+
+void TFileReplacer::Abandon() {
+    FFile.reset();
+    if (!FTemporary.empty()) {
+        std::error_code error;
+        fs::remove(FTemporary, error);
+        FTemporary.clear();
+    }
+}
