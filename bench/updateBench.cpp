@@ -46,8 +46,9 @@ struct TDatabaseFiles {
         Plain = DatabaseLikeContent();
         uLongf size = compressBound(static_cast<uLong>(Plain.size()));
         Packed.resize(size);
-        compress2(reinterpret_cast<Bytef*>(Packed.data()), &size, reinterpret_cast<const Bytef*>(Plain.data()),
-                  static_cast<uLong>(Plain.size()), Z_DEFAULT_COMPRESSION);
+        compress2(reinterpret_cast<Bytef*>(Packed.data()), &size,
+                  reinterpret_cast<const Bytef*>(Plain.data()), static_cast<uLong>(Plain.size()),
+                  Z_DEFAULT_COMPRESSION);
         Packed.resize(size);
         std::filesystem::create_directories(Machine.ProgramFolder() / "update");
         Machine.WriteHostFile(Machine.ProgramFolder() / "update" / "KV_20261210.dat", Packed);

@@ -42,7 +42,8 @@ bool TFileReplacer::Open(const std::string& target) {
     static const unsigned seed = std::random_device{}();
     for (int attempt = 0; attempt < 100 && !FFile; ++attempt) {
         std::string tail = std::to_string(seed) + "-" + std::to_string(counter.fetch_add(1));
-        fs::path temporary = resolved->parent_path() / ("." + resolved->filename().string() + ".part-" + tail);
+        fs::path temporary =
+            resolved->parent_path() / ("." + resolved->filename().string() + ".part-" + tail);
         FFile.reset(std::fopen(temporary.c_str(), "wbx"));
         if (FFile)
             FTemporary = temporary.string();
@@ -51,6 +52,7 @@ bool TFileReplacer::Open(const std::string& target) {
     }
     FTarget = resolved->string();
     FFailed = false;
+    FStream.clear();
     return FFile != nullptr;
 }
 
@@ -65,7 +67,7 @@ bool TFileReplacer::Write(const void* data, size_t size) {
 bool TFileReplacer::Commit() {
     if (!FFile)
         return false;
-    bool written = !FFailed && std::fflush(FFile.get()) == 0;
+    bool written = !FFailed && FStream.good() && std::fflush(FFile.get()) == 0;
     written = std::fclose(FFile.release()) == 0 && written;
     std::error_code error;
     // The old file goes first: ext4 flushes a file renamed over another at once, which would make every

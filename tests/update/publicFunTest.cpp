@@ -45,7 +45,9 @@ class DecompressFileTest : public testing::Test {
 protected:
     void SetUp() override { fs::create_directories(Folder()); }
     fs::path Folder() const { return Machine.ProgramFolder() / "update"; }
-    std::string Windows(const std::string& name) const { return Machine.ProgramFolderWindows() + "update\\" + name; }
+    std::string Windows(const std::string& name) const {
+        return Machine.ProgramFolderWindows() + "update\\" + name;
+    }
     void Write(const std::string& name, const std::string& content) const {
         Machine.WriteHostFile(Folder() / name, content);
     }
@@ -68,7 +70,8 @@ TEST_F(DecompressFileTest, UnpacksWholeStreamsOfEverySize) {
         std::string data = Noise(size);
         Write("KV_20261210.dat", Packed(data));
         Write("vData.dat", "an older work file");
-        EXPECT_EQ(DecompressFile(Windows("KV_20261210.dat"), Windows("vData.dat")), static_cast<int64_t>(size));
+        EXPECT_EQ(DecompressFile(Windows("KV_20261210.dat"), Windows("vData.dat")),
+                  static_cast<int64_t>(size));
         EXPECT_EQ(Content(Folder() / "vData.dat"), data) << size;
     }
     // A stream of one repeated byte packs tightly: that alone is no bomb.
