@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   zlib1g-dev libssl-dev libcurl4-openssl-dev libturbojpeg0-dev
   attr e2fsprogs
+  qt6-base-dev fonts-dejavu-core
 )
 
 missing=()

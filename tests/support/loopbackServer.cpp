@@ -296,3 +296,23 @@ void TLoopbackServer::SendReply(int connection, const TReply& reply) {
     }
     shutdown(connection, SHUT_WR);
 }
+
+TRefusingPort::TRefusingPort() {
+    FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (FSocket < 0 || bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("refusing port: cannot bind");
+    FPort = ntohs(address.sin_port);
+}
+
+TRefusingPort::~TRefusingPort() {
+    close(FSocket);
+}
+
+std::string TRefusingPort::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(FPort) + path;
+}

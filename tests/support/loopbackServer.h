@@ -103,3 +103,19 @@ private:
     std::vector<TRequest> FRequests;
     std::vector<std::thread> FConnections;
 };
+
+// A loopback port that refuses every connection (bound, never listening) for as long as the object lives.
+class TRefusingPort {
+public:
+    TRefusingPort();
+    ~TRefusingPort();
+    TRefusingPort(const TRefusingPort&) = delete;
+    TRefusingPort& operator=(const TRefusingPort&) = delete;
+
+    // "http://127.0.0.1:<port>" followed by Path.
+    std::string Url(const std::string& path) const;
+
+private:
+    int FSocket = -1;
+    uint16_t FPort = 0;
+};
