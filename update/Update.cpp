@@ -46,9 +46,9 @@ int ShowMessageBox(const std::string& text, const std::string& caption, uint32_t
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    Q_INIT_RESOURCE(update);
+    Q_INIT_RESOURCE(Update);
     application.setQuitOnLastWindowClosed(false);
-    application.setWindowIcon(QIcon(QStringLiteral(":/update/korvane.ico")));
+    application.setWindowIcon(QIcon(QStringLiteral(":/update/update.ico")));
     platform::SetMessageBoxHandler(ShowMessageBox);
     TfrmUpdate window;
     frmUpdate = &window;

@@ -2,16 +2,17 @@
 
 #include "common/opUninstallFile.h"
 #include "common/publicFun.h"
+#include "common/serverProtocol.h"
 #include "platform/dateTime.h"
 #include "platform/fileSystem.h"
 #include "platform/iniFile.h"
 #include "platform/messageBox.h"
+#include "platform/shellExecute.h"
 #include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
 #include "ui_frmUpdate2.h"
 #include "update/fileStream.h"
 #include "update/md5.h"
-#include "update/programStart.h"
 #include "update/publicFun.h"
 #include "update/updaterPictures.h"
 #include "update/updaterReply.h"
@@ -193,25 +194,15 @@ void TfrmUpdate::IdHTTPWorkEnd() {
         throw EAbort();
 }
 
-std::string TfrmUpdate::ServerUrl() {
-    const char* overridden = std::getenv("KORVANE_UPDATE_SERVER");
-    if (overridden != nullptr && *overridden != '\0')
-        return overridden;
-    return "http://update.example.org/communicate.php";
-}
-
 int TfrmUpdate::CheckUpdate(const std::string& programVer, const std::string& dataVer,
                             const std::string& softDataVer) {
     TUpdateFiles files;
-    IdHTTP.SetReadTimeout(RequestReadTimeout);
-    IdHTTP.Request().ContentType = "application/x-www-form-urlencoded";
-    IdHTTP.SetHTTPOptions(platform::hoForceEncodeParams);
-    IdHTTP.SetHandleRedirects(true);
+    // The downloads go on with these settings: the read time-out and redirect following.
+    ConfigureServerClient(IdHTTP, true);
     int result = 0;
     try {
-        platform::TStringList fields{"System=Rudarorovod", "Command=Update", "ProgramVer=" + programVer,
-                                     "DataVer=" + dataVer, "SoftDataVer=" + softDataVer};
-        result = ReadUpdaterReply(IdHTTP.Post(ServerUrl(), fields), files);
+        result = ReadUpdaterReply(
+            IdHTTP.Post(ServerScriptUrl(), UpdateRequest(programVer, dataVer, softDataVer)), files);
     } catch (...) {
         // A failed request, the user's abort included, means nothing to fetch.
         result = 0;
@@ -362,8 +353,10 @@ void TfrmUpdate::UpdateRun() {
             }
         }
     }
+    // KV starts again detached, so that it outlives the updater; started again whether or not its file was
+    // replaced.
     if (running)
-        StartProgram(folder + KVProgram);
+        platform::ShellExecuteA(this, "open", folder + KVProgram, "", "", platform::SW_SHOWNORMAL);
     ShowState("Updates completed.");
     platform::MessageBox("Updates completed!", "Update", platform::MB_OK | platform::MB_ICONINFORMATION);
 }

@@ -71,12 +71,6 @@ public:
     const std::string& DataMd5() const { return FDataMd5; }
     const std::string& SoftDataMd5() const { return FSoftDataMd5; }
 
-    // The read time-out that the update request gives the client, which the downloads then share.
-    int RequestReadTimeout = 30000;
-
-    // The update server's script; the update request posts to it.
-    static std::string ServerUrl();
-
 signals:
     // The program is to end once control is back in its event loop (the window was closed).
     void ProgramEndRequested();

@@ -27,5 +27,5 @@ QPixmap PixmapOfJpeg(const QString& resource, const QSize& fallbackSize) {
 } // namespace
 
 QPixmap UpdaterSidePicture() {
-    return PixmapOfJpeg(QStringLiteral(":/update/updateSide.jpg"), QSize(133, 244));
+    return PixmapOfJpeg(QStringLiteral(":/update/update_side.jpg"), QSize(133, 244));
 }

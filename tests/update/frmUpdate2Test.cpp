@@ -4,9 +4,11 @@
 #include "update/frmUpdate2.h"
 
 #include "common/publicFun.h"
+#include "common/serverProtocol.h"
 #include "platform/dateTime.h"
 #include "platform/fileSystem.h"
 #include "platform/messageBox.h"
+#include "platform/peResources.h"
 #include "platform/processes.h"
 #include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
@@ -91,6 +93,7 @@ private slots:
     void cleanup();
 
     void rendersTheWindow();
+    void programFileCarriesItsVersionAndIcon();
     void withoutKVNothingIsAskedOrShown();
     void requestCarriesTheVersions();
     void repliesWithoutDownloads_data();
@@ -160,7 +163,7 @@ void TfrmUpdate2Test::init() {
 
     FServer = std::make_unique<TLoopbackServer>();
     FServerVariable =
-        std::make_unique<TScopedVariable>("KORVANE_UPDATE_SERVER", FServer->Url("/communicate.php").c_str());
+        std::make_unique<TScopedVariable>("KORVANE_SERVER_URL", FServer->Url("/communicate.php").c_str());
     FBoxes.clear();
     FSleeps.clear();
     FOnSleep = nullptr;
@@ -188,6 +191,7 @@ void TfrmUpdate2Test::cleanup() {
     platform::SetMessageBoxHandler(nullptr);
     platform::SetSleepForTesting(nullptr);
     platform::SetClockForTesting(nullptr);
+    SetServerReadTimeoutForTesting(0);
     FServerVariable.reset();
     FServer.reset();
     FMachine.reset();
@@ -293,7 +297,19 @@ void TfrmUpdate2Test::rendersTheWindow() {
     QCOMPARE(window->lstvDownload->topLevelItemCount(), 0);
     QCOMPARE(window->TrayIcon().toolTip(), QStringLiteral("Online update"));
     QVERIFY(window->findChild<QLabel*>("imgLeft") != nullptr);
-    QCOMPARE(window->imgLeft->pixmap().size(), QSize(133, 244));
+    // The side picture is the JPEG stored with the window: white lettering on the blue.
+    const QImage side = window->imgLeft->pixmap().toImage();
+    QCOMPARE(side.size(), QSize(133, 244));
+    int white = 0;
+    int blue = 0;
+    for (int y = 0; y < side.height(); ++y)
+        for (int x = 0; x < side.width(); ++x) {
+            const QColor c = side.pixelColor(x, y);
+            white += c.red() > 230 && c.green() > 230 && c.blue() > 230 ? 1 : 0;
+            blue += c.blue() > 150 && c.red() < 80 ? 1 : 0;
+        }
+    QVERIFY(white > 500);
+    QVERIFY(blue > 10000);
     QImage picture = window->grab().toImage();
     QCOMPARE(picture.size(), QSize(448, 296));
     // The gauge's bar colour and the list's cream background, as drawn.
@@ -304,6 +320,22 @@ void TfrmUpdate2Test::rendersTheWindow() {
     window->Gauge->setValue(0);
     const QString file = QStringLiteral(KORVANE_RENDER_FOLDER "/frmUpdate2.png");
     QVERIFY(window->grab().save(file));
+}
+
+void TfrmUpdate2Test::programFileCarriesItsVersionAndIcon() {
+    const std::string program = platform::ToWindowsPath(KORVANE_UPDATE_PROGRAM);
+    QCOMPARE(platform::ExtractFileName(program), std::string("Update.exe"));
+    std::string version;
+    GetFileVersion(program, version);
+    QCOMPARE(version, std::string(KORVANE_VERSION ".0"));
+    platform::TIconImage large;
+    platform::TIconImage small;
+    platform::TIconImage iconLarge;
+    platform::TIconImage iconSmall;
+    QCOMPARE(platform::ExtractIconPair(program, 0, large, small), 2);
+    QCOMPARE(platform::ExtractIconPair(platform::ToWindowsPath(KORVANE_UPDATE_ICON), 0, iconLarge, iconSmall),
+             2);
+    QVERIFY(large.Pixels == iconLarge.Pixels);
 }
 
 void TfrmUpdate2Test::withoutKVNothingIsAskedOrShown() {
@@ -380,7 +412,7 @@ void TfrmUpdate2Test::repliesWithoutDownloads() {
     std::unique_ptr<TScopedVariable> unreachable;
     if (status == 0)
         unreachable =
-            std::make_unique<TScopedVariable>("KORVANE_UPDATE_SERVER", "http://127.0.0.1:1/communicate.php");
+            std::make_unique<TScopedVariable>("KORVANE_SERVER_URL", "http://127.0.0.1:1/communicate.php");
     else if (status != 200)
         FServer->Fail("/communicate.php", status, "Internal Server Error");
     else
@@ -556,7 +588,7 @@ void TfrmUpdate2Test::serverThatCutsOrStallsATransfer() {
         FServer->CutShort("/files/p.exe", std::string(30000, 'p'), 5000);
     FMachine->WriteHostFile(UpdateFolder("Rudarorovod_" + Today + ".exe"), "an older download");
     auto window = MakeWindow();
-    window->RequestReadTimeout = 400;
+    SetServerReadTimeoutForTesting(400);
     window->show();
     window->activateWindow();
     QTRY_COMPARE_WITH_TIMEOUT(FBoxes.size(), size_t{1}, 20000);
@@ -777,8 +809,8 @@ void TfrmUpdate2Test::kvNotRunningIsNotStarted() {
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    Q_INIT_RESOURCE(update);
-    application.setWindowIcon(QIcon(QStringLiteral(":/update/korvane.ico")));
+    Q_INIT_RESOURCE(Update);
+    application.setWindowIcon(QIcon(QStringLiteral(":/update/update.ico")));
     TfrmUpdate2Test test;
     return QTest::qExec(&test, argc, argv);
 }
