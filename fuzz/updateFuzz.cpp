@@ -1,12 +1,17 @@
-// Feeds arbitrary bytes to the updater as a downloaded database: a zlib stream (truncated, corrupt, a bomb)
-// is unpacked by DecompressFile over an older work file. Besides the sanitizers' findings it checks the
-// result against a plain in-memory inflate of the same bytes: a whole stream within the bound must unpack
-// to exactly those bytes, anything else must raise and leave the older work file as it was.
+// Feeds arbitrary bytes to the updater as what the network brings it; the first byte chooses which.
+// - Even: a downloaded database. The zlib stream (truncated, corrupt, a bomb) is unpacked by DecompressFile
+//   over an older work file, and the result is checked against a plain in-memory inflate of the same bytes:
+//   a whole stream within the bound must unpack to exactly those bytes, anything else must raise and leave
+//   the older work file as it was.
+// - Odd: the server's reply to the update request. Its reading must give a mask only for addresses that are
+//   there, and no address or digest from a reply that failed its checks.
 //
 // The machine is a prefix in a temporary folder of the fuzzer's own (its Z: drive is that folder too).
 
+#include "common/serverProtocol.h"
 #include "platform/winePath.h"
 #include "update/publicFun.h"
+#include "update/updaterReply.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -84,11 +89,36 @@ std::string Content(const fs::path& path) {
     return content.str();
 }
 
+void CheckReply(const uint8_t* data, size_t size) {
+    TUpdateFiles files;
+    const int result = ReadUpdaterReply(std::string(reinterpret_cast<const char*>(data), size), files);
+    const bool anyField = !files.ProgramUrl.empty() || !files.DataUrl.empty() || !files.SoftDataUrl.empty() ||
+                          !files.ProgramMd5.empty() || !files.DataMd5.empty() || !files.SoftDataMd5.empty();
+    Check(result <= 7, "a mask beyond the three files");
+    if (result > 0) {
+        Check(((result & 1) != 0) == !files.ProgramUrl.empty(), "the program bit differs from its address");
+        Check(((result & 2) != 0) == !files.DataUrl.empty(), "the data bit differs from its address");
+        Check(((result & 4) != 0) == !files.SoftDataUrl.empty(), "the software bit differs from its address");
+    }
+    if (!UpdateReply(std::string(reinterpret_cast<const char*>(data), size))
+             .Read(CommandUpdate, 0)
+             .ChecksPassed)
+        Check(!anyField, "a reply that failed its checks filled a field");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool made = (MakeMachine(), true);
     (void)made;
+    if (size == 0)
+        return 0;
+    if ((data[0] & 1) != 0) {
+        CheckReply(data + 1, size - 1);
+        return 0;
+    }
+    ++data;
+    --size;
     const fs::path folder = gMachineRoot / "program" / "update";
     std::ofstream(folder / "KV_20261210.dat", std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
