@@ -69,6 +69,26 @@ long StatusKilobytes(const std::string& field) {
     return 0;
 }
 
+// Times each download and records the peak of resident memory above where it stood before it.
+template <typename TDownload>
+void MeasureDownloads(benchmark::State& state, size_t size, TDownload download) {
+    long peakAbove = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const long before = StatusKilobytes("VmRSS");
+        state.ResumeTiming();
+        const bool whole = download();
+        state.PauseTiming();
+        peakAbove = std::max(peakAbove, StatusKilobytes("VmHWM") - before);
+        if (!whole)
+            state.SkipWithError("the download did not arrive whole");
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+    state.counters["peak MB above start"] = static_cast<double>(peakAbove) / 1024.0;
+}
+
 QApplication& Application() {
     static int argc = 1;
     static char name[] = "updateDownloadBench";
@@ -90,43 +110,21 @@ void BM_DownloadFile(benchmark::State& state) {
     TfrmUpdate window;
     if (window.CheckUpdate("0", "0", "0") != 1)
         state.SkipWithError("the update request failed");
-    long peakAbove = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const long before = StatusKilobytes("VmRSS");
-        state.ResumeTiming();
+    MeasureDownloads(state, size, [&] {
         std::string path;
         window.DownloadFile(1, "Rudarorovod_20261210.exe", path);
-        state.PauseTiming();
-        peakAbove = std::max(peakAbove, StatusKilobytes("VmHWM") - before);
-        if (path.empty())
-            state.SkipWithError("the download was not saved");
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
-    state.counters["peak MB above start"] = static_cast<double>(peakAbove) / 1024.0;
+        return !path.empty();
+    });
     platform::SetModuleFileNameForTesting({});
 }
+
 // For comparison, the same transfer held whole in memory, as a download into a buffer would be: this is
 // the growth that streaming to disk avoids, and it shows that the measurement sees a held body.
 void BM_GetIntoMemory(benchmark::State& state) {
     const size_t size = static_cast<size_t>(state.range(0)) << 20;
     TServerProcess server(size);
     platform::THttpClient client;
-    long peakAbove = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const long before = StatusKilobytes("VmRSS");
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(client.Get(server.Url("/big.bin")).size());
-        state.PauseTiming();
-        peakAbove = std::max(peakAbove, StatusKilobytes("VmHWM") - before);
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
-    state.counters["peak MB above start"] = static_cast<double>(peakAbove) / 1024.0;
+    MeasureDownloads(state, size, [&] { return client.Get(server.Url("/big.bin")).size() == size; });
 }
 BENCHMARK(BM_GetIntoMemory)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
