@@ -121,16 +121,21 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
     windowPalette.setColor(QPalette::WindowText, QColor(41, 57, 80));
     setPalette(windowPalette);
     SetLabelTextColour(labAppVer, QColor(255, 251, 242));
+    for (QLabel* value : {labSoftNum, labSoftVersion, labDataVersion, labSupportNum})
+        SetLabelTextColour(value, QColor(41, 57, 80));
 
+    // Columns keep the widths they are given: the last one does not stretch.
+    for (QTreeWidget* list : {lstvRList, lstvNList, lstvUS2Registry, lstvUS2File, lstvSoftInfo})
+        list->header()->setStretchLastSection(false);
+    for (QTreeWidget* list : {lstvUS2Registry, lstvUS2File, lstvSoftInfo})
+        list->header()->setSectionsClickable(false);
+    for (QTreeWidget* list : {lstvRList, lstvNList})
+        list->header()->setSectionsClickable(true);
     SetColumnWidths(lstvRList, {50, 200, 205});
     SetColumnWidths(lstvNList, {50, 200, 100, 105});
     SetColumnWidths(lstvUS2Registry, {30, 530, 60});
     SetColumnWidths(lstvUS2File, {30, 590});
     SetColumnWidths(lstvSoftInfo, {40, 230});
-    for (QTreeWidget* list : {lstvUS2Registry, lstvUS2File, lstvSoftInfo})
-        list->header()->setSectionsClickable(false);
-    for (QTreeWidget* list : {lstvRList, lstvNList})
-        list->header()->setSectionsClickable(true);
     for (QWidget* panel :
          std::initializer_list<QWidget*>{pan_Main_Uninstall, pan_Main_Submit, pan_Main_Detail,
                                          pan_Main_Settings, pan_Main_Status, pan_Foot_Clean, pan_Foot_Submit,

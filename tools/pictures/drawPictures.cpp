@@ -230,17 +230,21 @@ QLinearGradient HeaderBlue(qreal height) {
     return gradient;
 }
 
-void Waves(QPainter& p, const QSize& size, qreal phase) {
+// Light waves across the whole top of the window (674 wide); a picture that starts at Left draws its part.
+void Waves(QPainter& p, qreal left) {
+    const qreal width = 674;
+    p.save();
+    p.translate(-left, 0);
     p.setPen(QPen(QColor(255, 255, 255, 28), 14));
     p.setBrush(Qt::NoBrush);
     for (int i = 0; i < 3; ++i) {
         QPainterPath wave;
         const qreal y = 40 + i * 22;
         wave.moveTo(-20, y);
-        wave.cubicTo(size.width() * 0.3, y - 40 + phase, size.width() * 0.6, y + 30, size.width() + 20,
-                     y - 10);
+        wave.cubicTo(width * 0.3, y - 40, width * 0.6, y + 30, width + 20, y - 10);
         p.drawPath(wave);
     }
+    p.restore();
 }
 
 void Emblem(QPainter& p, const QRectF& box) {
@@ -254,17 +258,17 @@ void Emblem(QPainter& p, const QRectF& box) {
 
 void Logo(QPainter& p, const QSize& size) {
     p.fillRect(QRect(QPoint(0, 0), size), HeaderBlue(size.height()));
-    Waves(p, size, 0);
+    Waves(p, 0);
     Emblem(p, QRectF(16, 14, 50, 50));
     Text(p, QRectF(78, 12, 230, 34), QStringLiteral("Korvane"), 30, true, Qt::white,
          Qt::AlignLeft | Qt::AlignVCenter);
-    Text(p, QRectF(80, 46, 230, 20), QStringLiteral("Uninstall completely. Leave nothing behind."), 11, false,
-         Cream, Qt::AlignLeft | Qt::AlignVCenter);
+    Text(p, QRectF(80, 46, 230, 20), QStringLiteral("Remove programs completely"), 11, false, Cream,
+         Qt::AlignLeft | Qt::AlignVCenter);
 }
 
 void Header(QPainter& p, const QSize& size) {
     p.fillRect(QRect(QPoint(0, 0), size), HeaderBlue(size.height()));
-    Waves(p, size, 24);
+    Waves(p, 312);
 }
 
 // The window's sides: the header's blue down to the header's foot, then a light frame line.
