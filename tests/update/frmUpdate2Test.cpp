@@ -756,14 +756,13 @@ void TfrmUpdate2Test::trayIconRestoresAMinimisedWindow() {
 }
 
 void TfrmUpdate2Test::realKVIsEndedAndStartedAgain() {
-    fs::copy_file(KORVANE_KV_STAND_IN, Program("KV.exe"), fs::copy_options::overwrite_existing);
-    fs::permissions(Program("KV.exe"), fs::perms(0755));
+    fs::copy_file(KORVANE_KV_PROGRAM, Program("KV.exe"), fs::copy_options::overwrite_existing);
     TChildProcess kv;
     QVERIFY(kv.Start(Program("KV.exe"), {"KV.exe"}));
-    QTRY_VERIFY_WITH_TIMEOUT(Content(Program("kv-starts.txt")).size() > 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(KVProcesses(), std::vector<uint32_t>{kv.ProcessId()}, 10000);
     OfferNewFiles(3);
-    // The new program is the same stand-in with bytes of its own at the end.
-    FNewProgram = Content(KORVANE_KV_STAND_IN) + "new build";
+    // The new program is the same KV with bytes of its own at the end.
+    FNewProgram = Content(KORVANE_KV_PROGRAM) + "new build";
     FServer->Answer("/files/p.exe", FNewProgram);
     OfferFiles(FServer->Url("/files/p.exe"), FServer->Url("/files/d.dat"), "", Md5Text(FNewProgram),
                Md5Text(FNewData), "");
@@ -779,30 +778,34 @@ void TfrmUpdate2Test::realKVIsEndedAndStartedAgain() {
     auto window = MakeWindow();
     QVERIFY(RunToEnd(*window));
     QCOMPARE(BoxTexts(), (Strings{"To update you identified?", "Updates completed!"}));
+    // "KV.dat" was replaced while KV ran, KV was ended (a pause after it and two seconds after all), and only
+    // then was "KV.exe" replaced.
     QCOMPARE(FSleeps, (std::vector<unsigned>{1000, 2000}));
     QVERIFY(dataNewAtFirstPause);
     QVERIFY(programOldAtFirstPause);
     QVERIFY(kv.ReapKilled());
     QCOMPARE(Content(Program("KV.exe")), FNewProgram);
-    // The new KV runs: it noted its start.
-    auto starts = [&] {
-        const std::string text = Content(Program("kv-starts.txt"));
-        return std::count(text.begin(), text.end(), '\n');
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(starts(), 2, 10000);
+    QCOMPARE(fs::status(Program("KV.exe")).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+    // The new KV runs: a process of the program folder's KV.exe, not the one that was ended.
     QTRY_COMPARE_WITH_TIMEOUT(KVProcesses().size(), size_t{1}, 10000);
+    QVERIFY(KVProcesses()[0] != kv.ProcessId());
 }
 
 void TfrmUpdate2Test::kvNotRunningIsNotStarted() {
-    fs::copy_file(KORVANE_KV_STAND_IN, Program("KV.exe"), fs::copy_options::overwrite_existing);
-    OfferNewFiles(2);
+    fs::copy_file(KORVANE_KV_PROGRAM, Program("KV.exe"), fs::copy_options::overwrite_existing);
+    OfferNewFiles(3);
+    FNewProgram = Content(KORVANE_KV_PROGRAM) + "new build";
+    FServer->Answer("/files/p.exe", FNewProgram);
+    OfferFiles(FServer->Url("/files/p.exe"), FServer->Url("/files/d.dat"), "", Md5Text(FNewProgram),
+               Md5Text(FNewData), "");
     auto window = MakeWindow();
     QVERIFY(RunToEnd(*window));
     QCOMPARE(BoxTexts(), (Strings{"To update you identified?", "Updates completed!"}));
     QCOMPARE(Content(Program("KV.dat")), FNewData);
+    QCOMPARE(Content(Program("KV.exe")), FNewProgram);
     QCOMPARE(FSleeps, std::vector<unsigned>{});
-    QTest::qWait(200);
-    QVERIFY(!fs::exists(Program("kv-starts.txt")));
+    // Nothing starts in the next moments either.
+    QTest::qWait(300);
     QCOMPARE(KVProcesses().size(), size_t{0});
 }
 

@@ -320,7 +320,7 @@ void TrayUpdate(QPainter& p, const QSize& size) {
 // Update's window: the picture on its left, and the program's icon.
 void UpdateSide(QPainter& p, const QSize& size) {
     p.fillRect(QRect(QPoint(0, 0), size), HeaderBlue(size.height()));
-    Waves(p, size, 60);
+    Waves(p, 240);
     Emblem(p, QRectF((size.width() - 56) / 2.0, 30, 56, 56));
     Text(p, QRectF(0, 98, size.width(), 26), QStringLiteral("Korvane"), 20, true, Qt::white);
     Text(p, QRectF(0, 124, size.width(), 18), QStringLiteral("Online update"), 12, false, Cream);
