@@ -116,8 +116,18 @@ void TfrmUpdate::showEvent(QShowEvent* event) {
 
 void TfrmUpdate::FormShow() {
     FSettingsFile = ProgramFolder() + SettingsFileName;
-    if (!platform::FileExists(FSettingsFile))
-        WriteDefaultSettings(FSettingsFile);
+    // A settings file that cannot be written (a read-only program folder) is reported and the window goes
+    // on; an error must not leave the toolkit's event handling.
+    try {
+        if (!platform::FileExists(FSettingsFile))
+            WriteDefaultSettings(FSettingsFile);
+    } catch (const std::exception& error) {
+        ShowError(error.what());
+    }
+}
+
+void TfrmUpdate::ShowError(const std::string& text) {
+    platform::MessageBox(text, "Update", platform::MB_OK | platform::MB_ICONERROR);
 }
 
 bool TfrmUpdate::event(QEvent* event) {
@@ -256,7 +266,10 @@ void TfrmUpdate::sbtnUpdateClick() {
         return;
     } catch (const std::exception& error) {
         // The run stops where the error left it; the window stays in its running state.
-        platform::MessageBox(error.what(), "Update", platform::MB_OK | platform::MB_ICONERROR);
+        ShowError(error.what());
+        return;
+    } catch (...) {
+        ShowError("The update stopped on an unknown error.");
         return;
     }
     sbtnUpdate->setEnabled(true);

@@ -99,6 +99,8 @@ private:
     void InstallDataFile(const std::string& stateText, const std::string& download, const std::string& work,
                          const std::string& target, const std::string& expectedMd5, int deleteUpdate);
     void ShowState(const std::string& text);
+    // The application's report of an error that left a handler: its text in a box, once.
+    void ShowError(const std::string& text);
     std::string ProgramFolder() const;
 
     std::unique_ptr<Ui::TfrmUpdate> FUi;

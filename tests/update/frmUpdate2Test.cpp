@@ -83,6 +83,26 @@ struct TBox {
 // Today's date as the downloads are named; the clock is fixed by the fixture.
 const std::string Today = "20261210";
 
+// Records each text a label shows when it is painted: the run repaints its status line after each change.
+class TPaintedTexts : public QObject {
+public:
+    explicit TPaintedTexts(QLabel* label) : FLabel(label) { label->installEventFilter(this); }
+    std::vector<std::string> Texts;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == FLabel && event->type() == QEvent::Paint) {
+            std::string text = FLabel->text().toStdString();
+            if (Texts.empty() || Texts.back() != text)
+                Texts.push_back(text);
+        }
+        return false;
+    }
+
+private:
+    QLabel* FLabel;
+};
+
 } // namespace
 
 class TfrmUpdate2Test : public QObject {
@@ -114,6 +134,8 @@ private slots:
     void abortDuringADownload();
     void closeAnsweredNoLetsTheDownloadGoOn();
     void unpackErrorLeavesTheRun();
+    void lockedTargetsAreNotNoticed();
+    void readOnlyProgramFolder();
     void trayIconRestoresAMinimisedWindow();
     void realKVIsEndedAndStartedAgain();
     void kvNotRunningIsNotStarted();
@@ -430,6 +452,7 @@ void TfrmUpdate2Test::repliesWithoutDownloads() {
 void TfrmUpdate2Test::installsEveryFileAndCleansUp() {
     OfferNewFiles(7);
     auto window = MakeWindow();
+    TPaintedTexts states(window->labState);
     bool rendered = false;
     FAnswer = [&](const TBox& box) {
         if (box.Text == "To update you identified?")
@@ -442,6 +465,13 @@ void TfrmUpdate2Test::installsEveryFileAndCleansUp() {
     QCOMPARE(FBoxes[0].Flags, platform::MB_YESNO | platform::MB_ICONQUESTION);
     QCOMPARE(FBoxes[1].Flags, platform::MB_OK | platform::MB_ICONINFORMATION);
     QCOMPARE(FBoxes[1].State, std::string("Updates completed."));
+    const Strings shown{"Updating the master data, please wait ...",
+                        "Updating software-related data, please wait ...",
+                        "Updating procedures, please wait ...", "Updates completed."};
+    Strings painted;
+    std::copy_if(states.Texts.begin(), states.Texts.end(), std::back_inserter(painted),
+                 [](const std::string& text) { return !text.empty(); });
+    QCOMPARE(painted, shown);
     QCOMPARE(window->lstvDownload->topLevelItemCount(), 3);
     QCOMPARE(Cell(*window, 0, 0), "Rudarorovod_" + Today + ".exe");
     QCOMPARE(Cell(*window, 1, 0), "KV_" + Today + ".dat");
@@ -737,6 +767,43 @@ void TfrmUpdate2Test::unpackErrorLeavesTheRun() {
     QVERIFY(!window->sbtnUpdate->isEnabled());
     // KV has not been stopped yet.
     QCOMPARE(FSleeps, std::vector<unsigned>{});
+}
+
+void TfrmUpdate2Test::lockedTargetsAreNotNoticed() {
+    OfferNewFiles(7);
+    const std::string oldData = Content(Program("KV.dat"));
+    QVERIFY(FMachine->SetImmutable(Program("KV.dat"), true));
+    fs::permissions(Program("soft.dat"), fs::perms(0444));
+    auto window = MakeWindow();
+    const bool ran = RunToEnd(*window);
+    FMachine->SetImmutable(Program("KV.dat"), false);
+    QVERIFY(ran);
+    // The copies' failures are not looked at: the run cleans up and reports completion all the same.
+    QCOMPARE(BoxTexts(), (Strings{"To update you identified?", "Updates completed!"}));
+    QCOMPARE(Content(Program("KV.dat")), oldData);
+    QVERIFY(Content(Program("soft.dat")) != FNewSoftData);
+    QCOMPARE(Content(Program("KV.exe")), FNewProgram);
+    QCOMPARE(UpdateFolderNames(), Strings{});
+    // No temporary copy is left beside the targets.
+    for (const auto& entry : fs::directory_iterator(FMachine->ProgramFolder()))
+        QVERIFY2(entry.path().filename().string()[0] != '.', entry.path().c_str());
+}
+
+void TfrmUpdate2Test::readOnlyProgramFolder() {
+    OfferNewFiles(7);
+    QVERIFY(FMachine->SetImmutable(FMachine->ProgramFolder(), true));
+    auto window = MakeWindow();
+    const bool ran = RunToEnd(*window);
+    FMachine->SetImmutable(FMachine->ProgramFolder(), false);
+    QVERIFY(ran);
+    // The settings file cannot be written: said once; then the update folder cannot be made for any download.
+    QCOMPARE(FBoxes.size(), size_t{4});
+    QCOMPARE(FBoxes[0].Caption, std::string("Update"));
+    QCOMPARE(FBoxes[0].Flags, platform::MB_OK | platform::MB_ICONERROR);
+    QVERIFY(FBoxes[0].Text.find("Settings.ini") != std::string::npos);
+    QCOMPARE(BoxTexts()[3], std::string("Can not create directory!"));
+    QVERIFY(!fs::exists(Program("Settings.ini")));
+    QCOMPARE(Content(Program("KV.exe")), std::string("old program"));
 }
 
 void TfrmUpdate2Test::trayIconRestoresAMinimisedWindow() {
