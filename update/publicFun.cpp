@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr size_t ChunkSize = 256 * 1024;
+constexpr size_t ChunkSize = 1024 * 1024;
 
 // Owns a zlib inflate state.
 class TInflater {
