@@ -8,13 +8,12 @@
 #include "support/tempMachine.h"
 #include "tools/databaseWriter.h"
 
-#include <QApplication>
 #include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <QApplication>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,7 +32,8 @@ TTempMachine& Machine() {
         for (int i = 0; i < ProgramCount; ++i) {
             char name[40];
             std::snprintf(name, sizeof name, "Vendor%05d Application", i);
-            writer.Add("P" + std::to_string(i), name, 1 + i % 10).File(1, "{pf}\\Vendor" + std::to_string(i) + "\\app.exe");
+            writer.Add("P" + std::to_string(i), name, 1 + i % 10)
+                .File(1, "{pf}\\Vendor" + std::to_string(i) + "\\app.exe");
         }
         writer.WriteFiles(machine.ProgramFolder());
         return true;
@@ -43,7 +43,8 @@ TTempMachine& Machine() {
 }
 
 long long MonotonicNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 

@@ -3,6 +3,7 @@
 #include "common/opUninstallFile.h"
 #include "common/opUninstallRegistry.h"
 #include "common/publicFun.h"
+#include "common/serverProtocol.h"
 #include "main/dm2.h"
 #include "main/KV.h"
 #include "platform/dateTime.h"
@@ -16,7 +17,10 @@
 #include "platform/sysUtils.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <QCloseEvent>
 #include <QCollator>
 #include <QFile>
@@ -28,6 +32,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <thread>
 #include <vector>
 
 TfrmMain* frmMain = nullptr;
@@ -110,6 +115,28 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
     InitKVResources();
     setupUi(this);
     setFixedSize(692, 517);
+    ApplyLook();
+    PrepareLists();
+    // No page is shown before the first showing.
+    for (QWidget* panel :
+         std::initializer_list<QWidget*>{pan_Main_Uninstall, pan_Main_Submit, pan_Main_Detail,
+                                         pan_Main_Settings, pan_Main_Status, pan_Foot_Clean, pan_Foot_Submit,
+                                         pan_Foot_Detail, pan_Foot_Settings, pan_Foot_Status, panCleanHint})
+        panel->hide();
+
+    timerUpdate = new QTimer(this);
+    timerUpdate->setObjectName(QStringLiteral("timerUpdate"));
+    timerUpdate->setInterval(30000);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    BindHandlers();
+    FormCreate(this);
+}
+
+// The window's font, its style sheet, and the text colours that handlers change (kept in the palette, so
+// that the style sheet does not fix them).
+void TfrmMain::ApplyLook() {
     QFont windowFont(QStringLiteral("DejaVu Sans"));
     windowFont.setPixelSize(11);
     setFont(windowFont);
@@ -123,8 +150,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
     SetLabelTextColour(labAppVer, QColor(255, 251, 242));
     for (QLabel* value : {labSoftNum, labSoftVersion, labDataVersion, labSupportNum})
         SetLabelTextColour(value, QColor(41, 57, 80));
+}
 
-    // Columns keep the widths they are given: the last one does not stretch.
+// Column widths of the layout; only the result lists sort on a header click. Columns keep the widths they
+// are given: the last one does not stretch.
+void TfrmMain::PrepareLists() {
     for (QTreeWidget* list : {lstvRList, lstvNList, lstvUS2Registry, lstvUS2File, lstvSoftInfo})
         list->header()->setStretchLastSection(false);
     for (QTreeWidget* list : {lstvUS2Registry, lstvUS2File, lstvSoftInfo})
@@ -136,21 +166,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
     SetColumnWidths(lstvUS2Registry, {30, 530, 60});
     SetColumnWidths(lstvUS2File, {30, 590});
     SetColumnWidths(lstvSoftInfo, {40, 230});
-    for (QWidget* panel :
-         std::initializer_list<QWidget*>{pan_Main_Uninstall, pan_Main_Submit, pan_Main_Detail,
-                                         pan_Main_Settings, pan_Main_Status, pan_Foot_Clean, pan_Foot_Submit,
-                                         pan_Foot_Detail, pan_Foot_Settings, pan_Foot_Status, panCleanHint})
-        panel->hide();
-    labAppVer->setProperty("caption", labAppVer->text());
-
-    timerUpdate = new QTimer(this);
-    timerUpdate->setObjectName(QStringLiteral("timerUpdate"));
-    timerUpdate->setInterval(30000);
-
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-    BindHandlers();
-    FormCreate(this);
 }
 
 TfrmMain::~TfrmMain() {
@@ -852,14 +867,151 @@ int ListViewColumnCompare(QTreeWidgetItem*, QTreeWidgetItem*, int) {
     return 0;
 }
 
-void TfrmMain::timerUpdateTimer(QObject*) {}
-void TfrmMain::SaveLastUpdateTime() {}
-void TfrmMain::sbtnUpdateClick(QObject*) {}
-void TfrmMain::imgSubmitClick(QObject*) {}
-int TfrmMain::CheckUpdate(const std::string&, const std::string&, const std::string&) {
-    return 0;
+// ==== Server requests, update check and software submission ====
+
+namespace {
+
+constexpr const char* UpdateProgramName = "Update.exe";
+const char* const SubmitCaption = "Submit Software";
+const char* const SoftNameMissingText = "You do not enter the name of the software!";
+const char* const SubmittedText = "Software information has been submitted!";
+const char* const SubmitFailedText = "Sorry,The software failed to submit information!";
+
+// The update checks under way, so that a test can wait for them to end.
+std::mutex UpdateCheckLock;
+std::condition_variable UpdateCheckEnded;
+int UpdateChecksRunning = 0;
+
+// What the check thread takes along: it never touches the window, which may be gone before the request
+// ends (the thread ends with the process, not with the window).
+struct TCheckUpdateParameter {
+    std::string SettingsFile;
+    std::string ProgramFolder;
+};
+
+// Records the time of an update start in the settings file, writing the default text first when the file
+// is missing. Throws when the file cannot be written.
+void WriteLastUpdateTime(const std::string& settingsFile) {
+    if (!platform::FileExists(settingsFile))
+        WriteDefaultSettings(settingsFile);
+    platform::TIniFile ini(settingsFile);
+    ini.WriteString(SectionUpdateInformation, KeyLastTime,
+                    platform::FormatDateTime(LastTimeFormat, platform::Now()));
 }
-int TfrmMain::SubmitSoft(const std::string&, const std::string&, const std::string&, const std::string&,
-                         const std::string&, const std::string&, const std::string&) {
-    return 0;
+
+void StartUpdateProgram(const std::string& updateProgram) {
+    // The shell's answer is not looked at: a failed start goes unnoticed.
+    platform::ShellExecuteA(nullptr, "open", updateProgram, "", "", platform::SW_SHOWNORMAL);
+}
+
+// The last write of KV's own file in UTC, as whole Unix seconds. A file that cannot be opened gives today's
+// date as the file-date function does, but without its message: the check shows nothing, and a message
+// box is the main thread's alone.
+std::string ProgramVersionStamp() {
+    const std::string programFile = platform::GetModuleFileName();
+    const platform::TDateTime written =
+        platform::CanOpenForReading(programFile) ? GetFileDate(programFile, 2) : platform::Date();
+    return platform::IntToStr(platform::DateTimeToUnix(written));
+}
+
+void CheckUpdateThread(const TCheckUpdateParameter& parameter) {
+    // Whatever goes wrong here (a database file that cannot be made, a settings file that cannot be
+    // written) ends the check silently; it never ends KV.
+    try {
+        const std::string programVer = ProgramVersionStamp();
+        std::string dataVer, softDataVer;
+        {
+            TUFileOp database("", "");
+            dataVer = database.GetDataVersion(1);
+            softDataVer = database.GetSoftDataVersion(1);
+        }
+        const int result = TfrmMain::CheckUpdate(programVer, dataVer, softDataVer);
+        const std::string updateProgram = parameter.ProgramFolder + UpdateProgramName;
+        if (result > 0 && platform::FileExists(updateProgram)) {
+            WriteLastUpdateTime(parameter.SettingsFile);
+            StartUpdateProgram(updateProgram);
+        }
+    } catch (...) {
+    }
+    {
+        std::lock_guard lock(UpdateCheckLock);
+        --UpdateChecksRunning;
+    }
+    UpdateCheckEnded.notify_all();
+}
+
+std::string TrimmedText(const QLineEdit* edit) {
+    return platform::Trim(edit->text().toStdString());
+}
+
+} // namespace
+
+bool WaitForUpdateChecksForTesting(int milliseconds) {
+    std::unique_lock lock(UpdateCheckLock);
+    return UpdateCheckEnded.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                     [] { return UpdateChecksRunning == 0; });
+}
+
+void TfrmMain::timerUpdateTimer(QObject*) {
+    {
+        std::lock_guard lock(UpdateCheckLock);
+        ++UpdateChecksRunning;
+    }
+    try {
+        std::thread(CheckUpdateThread, TCheckUpdateParameter{FSettingsFile, ProgramFolder()}).detach();
+    } catch (...) {
+        std::lock_guard lock(UpdateCheckLock);
+        --UpdateChecksRunning;
+        throw;
+    }
+    timerUpdate->stop();
+}
+
+void TfrmMain::SaveLastUpdateTime() {
+    WriteLastUpdateTime(FSettingsFile);
+}
+
+void TfrmMain::sbtnUpdateClick(QObject*) {
+    const std::string updateProgram = ProgramFolder() + UpdateProgramName;
+    if (platform::FileExists(updateProgram)) {
+        SaveLastUpdateTime();
+        StartUpdateProgram(updateProgram);
+        return;
+    }
+    platform::MessageBox(std::string("Please visit ") + HomeSiteAddress + " download updates!", "Update",
+                         platform::MB_OK | platform::MB_ICONINFORMATION);
+}
+
+void TfrmMain::imgSubmitClick(QObject*) {
+    const uint32_t information = platform::MB_OK | platform::MB_ICONINFORMATION;
+    if (TrimmedText(edtSoftName).empty()) {
+        platform::MessageBox(SoftNameMissingText, SubmitCaption, information);
+        return;
+    }
+    // The memo's lines joined by CR LF, as the toolkit's memo gives its text.
+    const std::string other = platform::Trim(
+        memoOther->toPlainText().replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toStdString());
+    const int result = SubmitSoft(TrimmedText(edtSoftName), TrimmedText(edtSoftVer),
+                                  cmbOS->currentText().toStdString(), TrimmedText(edtDownLink), other,
+                                  TrimmedText(edtEMail), cmbSoftType->currentText().toStdString());
+    if (result != 0 && result != 1) {
+        platform::MessageBox(SubmitFailedText, SubmitCaption, information);
+        return;
+    }
+    platform::MessageBox(SubmittedText, SubmitCaption, information);
+    for (QLineEdit* edit : {edtSoftName, edtSoftVer, edtDownLink, edtEMail})
+        edit->clear();
+    memoOther->clear();
+}
+
+int TfrmMain::CheckUpdate(const std::string& ProgramVer, const std::string& DataVer,
+                          const std::string& SoftDataVer) {
+    return PostServerRequest(UpdateRequest(ProgramVer, DataVer, SoftDataVer), CommandUpdate, false);
+}
+
+int TfrmMain::SubmitSoft(const std::string& SoftName, const std::string& SoftVer, const std::string& Os,
+                         const std::string& DownloadLink, const std::string& Other, const std::string& Email,
+                         const std::string& SoftType) {
+    return PostServerRequest(SubmitSoftRequest(SoftName, SoftVer, SoftType, Os, DownloadLink, Other, Email),
+                             CommandSubmitSoft, true);
 }

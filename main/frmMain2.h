@@ -145,11 +145,12 @@ public:
     void SaveLastUpdateTime();
     void sbtnUpdateClick(QObject* Sender);
     void imgSubmitClick(QObject* Sender);
-    int CheckUpdate(const std::string& ProgramVer, const std::string& DataVer,
-                    const std::string& SoftDataVer);
-    int SubmitSoft(const std::string& SoftName, const std::string& SoftVer, const std::string& Os,
-                   const std::string& DownloadLink, const std::string& Other, const std::string& Email,
-                   const std::string& SoftType);
+    // The two requests touch nothing of the window: the update check's thread calls the first.
+    static int CheckUpdate(const std::string& ProgramVer, const std::string& DataVer,
+                           const std::string& SoftDataVer);
+    static int SubmitSoft(const std::string& SoftName, const std::string& SoftVer, const std::string& Os,
+                          const std::string& DownloadLink, const std::string& Other, const std::string& Email,
+                          const std::string& SoftType);
 
     const std::string& SettingsFile() const { return FSettingsFile; }
     const TNotifyIconData& TrayIconData() const { return FTrayIconData; }
@@ -180,6 +181,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ApplyLook();
+    void PrepareLists();
     void BindHandlers();
     void BindImageButton(TImageEx* button, void (TfrmMain::*enter)(QObject*),
                          void (TfrmMain::*leave)(QObject*));
@@ -212,6 +215,10 @@ private:
 int ListViewColumnCompare(QTreeWidgetItem* Item1, QTreeWidgetItem* Item2, int Column);
 
 extern TfrmMain* frmMain;
+
+// Waits until every update check that the timer started has ended, at most Milliseconds; whether they
+// have (for tests: KV itself never waits for a check).
+bool WaitForUpdateChecksForTesting(int milliseconds);
 
 // Sets a label's caption as the toolkit shows captions: a carriage return breaks the line and a doubled
 // ampersand shows as one. Caption gives the caption back as it was set.

@@ -1,3 +1,6 @@
+#include "main/KV.h"
+
+#include "main/frmMain2.h"
 #include "platform/namedMutex.h"
 #include "support/tempMachine.h"
 #include "tools/databaseWriter.h"
@@ -26,6 +29,7 @@ private slots:
     void init();
     void cleanup();
     void aSecondCopyEndsAtOnceAndShowsNothing();
+    void theMainBlockLeavesAtOnceWhileTheMarkerExists();
 
 private:
     // A program folder with KV.exe and its database, and a process ready to start it there.
@@ -100,6 +104,18 @@ void TKVTest::aSecondCopyEndsAtOnceAndShowsNothing() {
     Start(FFourth, first);
     QTRY_VERIFY_WITH_TIMEOUT(fs::exists(first / "Settings.ini"), 30000);
     QCOMPARE(FFourth.state(), QProcess::Running);
+}
+
+void TKVTest::theMainBlockLeavesAtOnceWhileTheMarkerExists() {
+    platform::HANDLE running = platform::CreateMutexA(nullptr, false, "KV_S_EXISTS");
+    QVERIFY(running);
+    char name[] = "KV.exe";
+    char* arguments[] = {name, nullptr};
+    QCOMPARE(KVMain(1, arguments), 0);
+    QCOMPARE(frmMain, nullptr);
+    QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    QVERIFY(!fs::exists(FMachine->ProgramFolder() / "Settings.ini"));
+    platform::CloseHandle(running);
 }
 
 QTEST_MAIN(TKVTest)

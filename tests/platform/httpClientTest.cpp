@@ -176,6 +176,25 @@ TEST_F(HttpClientTest, OnlyHttpAndHttpsAreUsedForRedirectsToo) {
     EXPECT_EQ(Server.RequestCount(), 3u);
 }
 
+TEST_F(HttpClientTest, HttpsIsUsedForAddressesAndRedirects) {
+    // The loopback server speaks plain HTTP and never answers a TLS greeting: the handshake runs into the
+    // read time-out, after https was let through.
+    Client.SetReadTimeout(300);
+    const std::string secure = "https://127.0.0.1:" + std::to_string(Server.Port()) + "/secure";
+    Client.SetHandleRedirects(true);
+    Server.Redirect("/to-https", secure);
+    for (const auto& address : {secure, Server.Url("/to-https")}) {
+        SCOPED_TRACE(address);
+        try {
+            Client.Get(address);
+            FAIL() << "no error";
+        } catch (const EHttpSchemeRefused&) {
+            FAIL() << "https refused";
+        } catch (const EHttpError&) {
+        }
+    }
+}
+
 TEST_F(HttpClientTest, RedirectLoopsEndAfterTheMaximum) {
     Client.SetHandleRedirects(true);
     Client.SetRedirectMaximum(3);

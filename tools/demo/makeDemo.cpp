@@ -3,8 +3,8 @@
 //
 //     makeDemo <description folder> <output folder>
 //
-// The output folder gets prefix/ and program/; an existing one is replaced. Run KV from program/ with
-// WINEPREFIX=<output folder>/prefix.
+// The output folder gets prefix/ and program/; an existing machine and its settings file are replaced. Run KV
+// from program/ with WINEPREFIX=<output folder>/prefix.
 
 #include "tools/databaseWriter.h"
 
@@ -76,6 +76,7 @@ int main(int argc, char* argv[]) {
         const char* userVariable = std::getenv("USER");
         const std::string user = userVariable && *userVariable ? userVariable : "user";
         fs::remove_all(output / "prefix");
+        fs::remove(output / "program" / "Settings.ini");
         fs::create_directories(output / "program");
         MakePrefix(descriptions, output / "prefix", user);
         TDatabaseWriter::Parse(ReadText(descriptions / "database.txt")).WriteFiles(output / "program");

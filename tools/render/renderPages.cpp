@@ -26,6 +26,8 @@ int Number = 0;
 
 // The window as the screen shows it: outside its rounded region nothing is drawn.
 void Save(QWidget* widget, const char* name) {
+    // Layouts settle in the event loop, as they do before the screen shows the window.
+    QCoreApplication::processEvents();
     QImage image = widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
     const QRegion region = widget->mask();
     if (!region.isEmpty()) {
@@ -99,7 +101,7 @@ int main(int argc, char* argv[]) {
     platform::SetModuleFileNameForTesting(argv[1]);
     Folder = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(Folder);
-    // Nothing here should ask; a question would be a fault of the page shown.
+    // Message boxes (the settings page's confirmation) are answered and noted.
     platform::SetMessageBoxHandler([](const std::string& text, const std::string& caption, uint32_t) {
         std::fprintf(stderr, "message box %s: %s\n", caption.c_str(), text.c_str());
         return platform::IDOK;
@@ -145,7 +147,7 @@ int main(int argc, char* argv[]) {
 
     form->chkHideTip->setChecked(true);
     form->ShowPanel(pmScanResults);
-    form->pan_Uninstall_RightHint->hide();
+    form->imgSESaveClick(nullptr);
     Save(form.get(), "scan-results-without-tips");
 
     data->TrayPopMenu->popup(QPoint(0, 0));
