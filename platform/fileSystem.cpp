@@ -4,7 +4,9 @@
 #include "platform/winePath.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -198,6 +200,30 @@ bool CopyOpenFile(int sourceFd, const struct stat& sourceInfo, const fs::path& s
     CopyDosAttributeAndTimes(source, sourceInfo, out.Get());
     fchmod(out.Get(), sourceInfo.st_mode & 07777);
     return out.Close();
+}
+
+// Removes the temporary files that ReplaceFileAtomically made with Prefix in the folder for writers that
+// died before their rename (their names carry the writer's process number); a live writer's are kept.
+void RemoveDeadWritersFiles(int folderFd, const std::string& prefix) {
+    int listing = dup(folderFd);
+    std::unique_ptr<DIR, int (*)(DIR*)> directory(listing >= 0 ? fdopendir(listing) : nullptr, closedir);
+    if (!directory) {
+        if (listing >= 0)
+            close(listing);
+        return;
+    }
+    std::vector<std::string> dead;
+    while (const dirent* entry = readdir(directory.get())) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        char* end = nullptr;
+        const long writer = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (writer > 0 && *end == '-' && kill(static_cast<pid_t>(writer), 0) != 0 && errno == ESRCH)
+            dead.push_back(name);
+    }
+    for (const std::string& name : dead)
+        unlinkat(folderFd, name.c_str(), 0);
 }
 
 } // namespace
@@ -454,8 +480,11 @@ bool CopyFileReplacing(const std::string& from, const std::string& to) {
         return CopyAll(in.Get(), fd) && CopyDosAttributeAndTimes(*source, sourceInfo, fd) &&
                fchmod(fd, mode) == 0;
     };
-    std::string name = destination->filename().string();
-    return ReplaceFileAtomically(folder.Get(), name, "." + name + ".copy-", how);
+    const std::string name = destination->filename().string();
+    const std::string temporaryPrefix = "." + name + ".copy-";
+    // A copy cut off before its rename (the process killed) left its temporary file; it goes now.
+    RemoveDeadWritersFiles(folder.Get(), temporaryPrefix);
+    return ReplaceFileAtomically(folder.Get(), name, temporaryPrefix, how);
 }
 
 } // namespace platform

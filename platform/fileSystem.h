@@ -77,7 +77,8 @@ bool WriteWholeFile(const std::string& path, const std::string& content);
 // full disk, a folder that cannot be written, a locked target) To is left as it was and false is returned.
 // A destination that exists keeps its permission bits (a program stays executable); a new one takes the
 // source's. Like CopyFile, it refuses a destination that is a folder, read-only, hidden or the source
-// itself, and gives the copy the source's last-write time and hidden and system attributes.
+// itself, and gives the copy the source's last-write time and hidden and system attributes. The temporary
+// files of earlier copies to To whose process has died are removed first.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
 
 } // namespace platform

@@ -501,6 +501,20 @@ TEST_F(FileSystemTest, CopyFileReplacingPutsTheWholeCopyInPlaceAndKeepsTheTarget
               (std::vector<std::string>{"KV.exe", "empty.bin", "fresh.bin", "new.bin", "soft.dat"}));
 }
 
+TEST_F(FileSystemTest, CopyFileReplacingRemovesWhatDeadCopiesLeft) {
+    Machine.WriteFile("C:\\u\\new.bin", "new");
+    Machine.WriteFile("C:\\u\\KV.dat", "old");
+    // A copy killed before its rename, one of a copy still under way, and another file's.
+    const std::string live = ".KV.dat.copy-" + std::to_string(getpid()) + "-7";
+    Machine.WriteFile("C:\\u\\.KV.dat.copy-2147483646-0", "half a copy");
+    Machine.WriteFile("C:\\u\\" + live, "a copy under way");
+    Machine.WriteFile("C:\\u\\.soft.dat.copy-2147483646-0", "another file's");
+    EXPECT_TRUE(CopyFileReplacing("C:\\u\\new.bin", "C:\\u\\KV.dat"));
+    EXPECT_EQ(HostContent(Host("C:\\u\\KV.dat")), "new");
+    EXPECT_EQ(NamesIn(Host("C:\\u")),
+              (std::vector<std::string>{live, ".soft.dat.copy-2147483646-0", "KV.dat", "new.bin"}));
+}
+
 TEST_F(FileSystemTest, CopyFileReplacingLeavesTheTargetAsItWasOnEveryFailure) {
     Machine.WriteFile("C:\\u\\new.bin", std::string(100000, 'n'));
     Machine.WriteFile("C:\\u\\KV.dat", "old data");
