@@ -431,10 +431,12 @@ void TfrmUpdate2Test::repliesWithoutDownloads() {
     QFETCH(int, status);
     QFETCH(QString, message);
     QFETCH(uint, icon);
+    // A loopback port of the test's own that refuses every connection.
+    TRefusingPort refusing;
     std::unique_ptr<TScopedVariable> unreachable;
     if (status == 0)
         unreachable =
-            std::make_unique<TScopedVariable>("KORVANE_SERVER_URL", "http://127.0.0.1:1/communicate.php");
+            std::make_unique<TScopedVariable>("KORVANE_SERVER_URL", refusing.Url("/communicate.php").c_str());
     else if (status != 200)
         FServer->Fail("/communicate.php", status, "Internal Server Error");
     else
