@@ -1,12 +1,17 @@
 #include "update/fileStream.h"
 
+#include "platform/fileSystem.h"
+#include "platform/processes.h"
+#include "platform/sysUtils.h"
 #include "platform/winePath.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <filesystem>
-#include <random>
 #include <system_error>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -32,18 +37,42 @@ TFileReplacer::~TFileReplacer() {
     Abandon();
 }
 
+namespace {
+
+// Removes the temporary files that writers to Target left when they died before their commit (a crash, a
+// kill): their names carry the writer's process number, and a live writer's are kept.
+void RemoveDeadWritersFiles(const std::string& target, const std::string& prefix) {
+    const std::string folder = platform::ExtractFilePath(target);
+    std::vector<uint32_t> running;
+    for (const platform::TProcessEntry& process : platform::CreateProcessSnapshot())
+        running.push_back(process.ProcessId);
+    for (const platform::TFindData& found : platform::FindFiles(folder + prefix + "*")) {
+        const std::string tail = found.Name.substr(prefix.size());
+        const size_t dash = tail.find('-');
+        uint32_t writer = 0;
+        if (dash == std::string::npos ||
+            std::from_chars(tail.data(), tail.data() + dash, writer).ptr != tail.data() + dash)
+            continue;
+        if (std::find(running.begin(), running.end(), writer) == running.end())
+            platform::DeleteFile(folder + found.Name);
+    }
+}
+
+} // namespace
+
 bool TFileReplacer::Open(const std::string& target) {
     Abandon();
     std::optional<fs::path> resolved = platform::ResolvePath(target);
     if (!resolved || !resolved->has_filename())
         return false;
+    const std::string prefix = "." + resolved->filename().string() + ".part-";
+    RemoveDeadWritersFiles(target, prefix);
     // Unique among the writers of this and other processes; an existing name is stepped over.
     static std::atomic<unsigned> counter{0};
-    static const unsigned seed = std::random_device{}();
+    const std::string self = std::to_string(platform::GetCurrentProcessId());
     for (int attempt = 0; attempt < 100 && !FFile; ++attempt) {
-        std::string tail = std::to_string(seed) + "-" + std::to_string(counter.fetch_add(1));
         fs::path temporary =
-            resolved->parent_path() / ("." + resolved->filename().string() + ".part-" + tail);
+            resolved->parent_path() / (prefix + self + "-" + std::to_string(counter.fetch_add(1)));
         FFile.reset(std::fopen(temporary.c_str(), "wbx"));
         if (FFile)
             FTemporary = temporary.string();

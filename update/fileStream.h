@@ -25,7 +25,7 @@ private:
 
 // Writes a new file beside Target under a temporary name and puts it in Target's place only when Commit
 // succeeds, so that a failed or abandoned write leaves an older Target as it was. An uncommitted file is
-// removed when the writer goes.
+// removed when the writer goes, and Open removes those of writers to Target that died before their commit.
 class TFileReplacer {
 public:
     TFileReplacer() = default;

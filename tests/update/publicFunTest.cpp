@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace fs = std::filesystem;
@@ -132,6 +133,16 @@ TEST_F(DecompressFileTest, UnreadableSourcesAndUnwritableTargetsRaise) {
     Machine.SetImmutable(Folder(), false);
     EXPECT_EQ(Content(Folder() / "vData.dat"), "old work file");
     ExpectOnly({"KV.bin", "vData.dat", "folder"});
+}
+
+TEST_F(DecompressFileTest, WhatDeadWritersLeftGoesAndALiveWritersStays) {
+    const std::string live = ".vData.dat.part-" + std::to_string(getpid()) + "-9";
+    Write(".vData.dat.part-2147483646-0", "cut off by a crash");
+    Write(live, "being written");
+    Write(".vSoft.dat.part-2147483646-0", "another file's");
+    Write("KV.bin", Packed("data"));
+    EXPECT_EQ(DecompressFile(Windows("KV.bin"), Windows("vData.dat")), 4);
+    ExpectOnly({"KV.bin", "vData.dat", live, ".vSoft.dat.part-2147483646-0"});
 }
 
 TEST_F(DecompressFileTest, TheErrorNamesTheFile) {
