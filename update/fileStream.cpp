@@ -43,19 +43,24 @@ namespace {
 // kill): their names carry the writer's process number, and a live writer's are kept.
 void RemoveDeadWritersFiles(const std::string& target, const std::string& prefix) {
     const std::string folder = platform::ExtractFilePath(target);
-    std::vector<uint32_t> running;
-    for (const platform::TProcessEntry& process : platform::CreateProcessSnapshot())
-        running.push_back(process.ProcessId);
+    std::vector<std::pair<std::string, uint32_t>> left;
     for (const platform::TFindData& found : platform::FindFiles(folder + prefix + "*")) {
         const std::string tail = found.Name.substr(prefix.size());
         const size_t dash = tail.find('-');
         uint32_t writer = 0;
-        if (dash == std::string::npos ||
-            std::from_chars(tail.data(), tail.data() + dash, writer).ptr != tail.data() + dash)
-            continue;
-        if (std::find(running.begin(), running.end(), writer) == running.end())
-            platform::DeleteFile(folder + found.Name);
+        if (dash != std::string::npos &&
+            std::from_chars(tail.data(), tail.data() + dash, writer).ptr == tail.data() + dash)
+            left.emplace_back(found.Name, writer);
     }
+    // The processes are looked at only when something was left, which is seldom.
+    if (left.empty())
+        return;
+    std::vector<uint32_t> running;
+    for (const platform::TProcessEntry& process : platform::CreateProcessSnapshot())
+        running.push_back(process.ProcessId);
+    for (const auto& [name, writer] : left)
+        if (std::find(running.begin(), running.end(), writer) == running.end())
+            platform::DeleteFile(folder + name);
 }
 
 } // namespace
