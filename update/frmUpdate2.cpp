@@ -206,6 +206,12 @@ void TfrmUpdate::IdHTTPWorkEnd() {
 
 int TfrmUpdate::CheckUpdate(const std::string& programVer, const std::string& dataVer,
                             const std::string& softDataVer) {
+    FProgramUrl.clear();
+    FDataUrl.clear();
+    FSoftDataUrl.clear();
+    FProgramMd5.clear();
+    FDataMd5.clear();
+    FSoftDataMd5.clear();
     TUpdateFiles files;
     // The downloads go on with these settings: the read time-out and redirect following.
     ConfigureServerClient(IdHTTP, true);

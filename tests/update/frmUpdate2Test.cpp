@@ -118,6 +118,7 @@ private slots:
     void requestCarriesTheVersions();
     void repliesWithoutDownloads_data();
     void repliesWithoutDownloads();
+    void checkUpdateEmptiesItsFieldsEachCall();
     void installsEveryFileAndCleansUp();
     void digestMismatchReplacesNothing();
     void deleteUpdateKeepsFilesUnlessOne_data();
@@ -449,6 +450,24 @@ void TfrmUpdate2Test::repliesWithoutDownloads() {
     QCOMPARE(window->lstvDownload->topLevelItemCount(), 0);
     QCOMPARE(FServer->RequestCount(), static_cast<size_t>(status == 0 ? 0 : 1));
     QVERIFY(!fs::exists(Program("update")));
+}
+
+void TfrmUpdate2Test::checkUpdateEmptiesItsFieldsEachCall() {
+    auto window = MakeWindow();
+    OfferFiles("http://h/p", "http://h/d", "", "pm", "dm", "sm");
+    QCOMPARE(window->CheckUpdate("1", "2", "3"), 3);
+    QCOMPARE(window->ProgramUrl(), std::string("http://h/p"));
+    QCOMPARE(window->DataUrl(), std::string("http://h/d"));
+    QCOMPARE(window->SoftDataUrl(), std::string());
+    QCOMPARE(window->ProgramMd5(), std::string("pm"));
+    QCOMPARE(window->DataMd5(), std::string("dm"));
+    QCOMPARE(window->SoftDataMd5(), std::string("sm"));
+    // A failed request: 0, and nothing of the last reply is left.
+    FServer->Fail("/communicate.php", 503, "Service Unavailable");
+    QCOMPARE(window->CheckUpdate("1", "2", "3"), 0);
+    for (const std::string* field : {&window->ProgramUrl(), &window->DataUrl(), &window->SoftDataUrl(),
+                                     &window->ProgramMd5(), &window->DataMd5(), &window->SoftDataMd5()})
+        QCOMPARE(*field, std::string());
 }
 
 void TfrmUpdate2Test::installsEveryFileAndCleansUp() {
