@@ -4,7 +4,9 @@
 #include "platform/winePath.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -174,6 +176,16 @@ TFindData FindDataOf(int dirFd, const fs::path& path, const std::string& name) {
     return data;
 }
 
+// Gives the open copy the source's hidden and system attribute and its access and last-write times.
+bool CopyDosAttributeAndTimes(const fs::path& source, const struct stat& sourceInfo, int copyFd) {
+    char dosValue[64] = {};
+    ssize_t dosLength = getxattr(source.c_str(), DosAttributeName, dosValue, sizeof(dosValue));
+    if (dosLength > 0)
+        fsetxattr(copyFd, DosAttributeName, dosValue, static_cast<size_t>(dosLength), 0);
+    const timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+    return futimens(copyFd, times) == 0;
+}
+
 // Copies the bytes, permission bits, hidden/system attribute and last-write time of an open source file
 // into Destination, which must be writable.
 bool CopyOpenFile(int sourceFd, const struct stat& sourceInfo, const fs::path& source,
@@ -185,14 +197,33 @@ bool CopyOpenFile(int sourceFd, const struct stat& sourceInfo, const fs::path& s
         return false;
     if (!CopyAll(sourceFd, out.Get()))
         return false;
-    char dosValue[64] = {};
-    ssize_t dosLength = getxattr(source.c_str(), DosAttributeName, dosValue, sizeof(dosValue));
-    if (dosLength > 0)
-        fsetxattr(out.Get(), DosAttributeName, dosValue, static_cast<size_t>(dosLength), 0);
-    const timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-    futimens(out.Get(), times);
+    CopyDosAttributeAndTimes(source, sourceInfo, out.Get());
     fchmod(out.Get(), sourceInfo.st_mode & 07777);
     return out.Close();
+}
+
+// Removes the temporary files that ReplaceFileAtomically made with Prefix in the folder for writers that
+// died before their rename (their names carry the writer's process number); a live writer's are kept.
+void RemoveDeadWritersFiles(int folderFd, const std::string& prefix) {
+    int listing = dup(folderFd);
+    std::unique_ptr<DIR, int (*)(DIR*)> directory(listing >= 0 ? fdopendir(listing) : nullptr, closedir);
+    if (!directory) {
+        if (listing >= 0)
+            close(listing);
+        return;
+    }
+    std::vector<std::string> dead;
+    while (const dirent* entry = readdir(directory.get())) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        char* end = nullptr;
+        const long writer = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (writer > 0 && *end == '-' && kill(static_cast<pid_t>(writer), 0) != 0 && errno == ESRCH)
+            dead.push_back(name);
+    }
+    for (const std::string& name : dead)
+        unlinkat(folderFd, name.c_str(), 0);
 }
 
 } // namespace
@@ -421,6 +452,44 @@ bool WriteWholeFile(const std::string& path, const std::string& content) {
     if (!fd.Valid() || !WriteAll(fd.Get(), content))
         return false;
     return fd.Close();
+}
+
+bool CopyFileReplacing(const std::string& from, const std::string& to) {
+    std::optional<fs::path> source = Resolve(from);
+    std::optional<fs::path> destination = Resolve(to);
+    if (!source || !destination || !destination->has_filename())
+        return false;
+    TFileDescriptor in(open(source->c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat sourceInfo {};
+    if (!in.Valid() || fstat(in.Get(), &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode))
+        return false;
+    mode_t mode = sourceInfo.st_mode & 07777;
+    struct stat destinationInfo {};
+    if (stat(destination->c_str(), &destinationInfo) == 0) {
+        if (S_ISDIR(destinationInfo.st_mode) || IsReadOnlyMode(destinationInfo.st_mode))
+            return false;
+        if ((GetFileAttributes(to) & FILE_ATTRIBUTE_HIDDEN) != 0)
+            return false;
+        if (destinationInfo.st_dev == sourceInfo.st_dev && destinationInfo.st_ino == sourceInfo.st_ino)
+            return false;
+        mode = destinationInfo.st_mode & 07777;
+    }
+    // The rename replaces the name in its folder: a link at To is replaced as a link, its target untouched.
+    TFileDescriptor folder(open(destination->parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.Valid())
+        return false;
+    TReplacement how;
+    how.CreationMode = 0600;
+    how.SyncFolder = true;
+    how.Fill = [&](int fd) {
+        return CopyAll(in.Get(), fd) && CopyDosAttributeAndTimes(*source, sourceInfo, fd) &&
+               fchmod(fd, mode) == 0;
+    };
+    const std::string name = destination->filename().string();
+    const std::string temporaryPrefix = "." + name + ".copy-";
+    // A copy cut off before its rename (the process killed) left its temporary file; it goes now.
+    RemoveDeadWritersFiles(folder.Get(), temporaryPrefix);
+    return ReplaceFileAtomically(folder.Get(), name, temporaryPrefix, how);
 }
 
 } // namespace platform

@@ -73,4 +73,13 @@ bool ReadWholeFile(const std::string& path, std::string& content);
 // Creates or truncates Path and writes Content; false when it cannot be created or written.
 bool WriteWholeFile(const std::string& path, const std::string& content);
 
+// Replaces To with a copy of From so that To is always either its old content or the new one, whole: the
+// bytes go into a temporary file beside To, which is flushed and then renamed over it. On any failure (a
+// full disk, a folder that cannot be written, a locked target) To is left as it was and false is returned.
+// A destination that exists keeps its permission bits (a program stays executable); a new one takes the
+// source's. Like CopyFile, it refuses a destination that is a folder, read-only, hidden or the source
+// itself, and gives the copy the source's last-write time and hidden and system attributes. The temporary
+// files of earlier copies to To whose process has died are removed first.
+bool CopyFileReplacing(const std::string& from, const std::string& to);
+
 } // namespace platform

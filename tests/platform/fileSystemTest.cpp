@@ -1,6 +1,7 @@
 #include "platform/fileSystem.h"
 
 #include "platform/winePath.h"
+#include "support/fileSizeLimit.h"
 #include "support/tempMachine.h"
 
 #include <algorithm>
@@ -462,6 +463,96 @@ TEST_F(FileSystemTest, WholeFileFailures) {
     EXPECT_FALSE(CanOpenForReading("C:\\t"));
     EXPECT_FALSE(CanOpenForReading("C:\\t\\missing.txt"));
     EXPECT_TRUE(CanOpenForReading("C:\\t\\readonly.txt"));
+}
+
+// Names in Folder other than the expected ones: a failed replacement leaves no temporary file behind.
+std::vector<std::string> NamesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(FileSystemTest, CopyFileReplacingPutsTheWholeCopyInPlaceAndKeepsTheTargetsMode) {
+    std::string bytes(300000, 'x');
+    bytes[1] = '\0';
+    Machine.WriteFile("C:\\u\\new.bin", bytes);
+    Machine.WriteFile("C:\\u\\KV.exe", "old program");
+    fs::permissions(Host("C:\\u\\KV.exe"), fs::perms(0755));
+    fs::permissions(Host("C:\\u\\new.bin"), fs::perms(0640));
+
+    EXPECT_TRUE(CopyFileReplacing("C:\\u\\new.bin", "C:\\U\\kv.EXE"));
+    EXPECT_EQ(HostContent(Host("C:\\u\\KV.exe")), bytes);
+    EXPECT_EQ(ModeOf(Host("C:\\u\\KV.exe")), 0755u);
+    TFileTimes sourceTimes;
+    TFileTimes copyTimes;
+    ASSERT_TRUE(GetFileTimes("C:\\u\\new.bin", sourceTimes));
+    ASSERT_TRUE(GetFileTimes("C:\\u\\KV.exe", copyTimes));
+    EXPECT_EQ(copyTimes.LastWrite, sourceTimes.LastWrite);
+
+    // A new target takes the source's mode; an empty source gives an empty file.
+    Machine.WriteFile("C:\\u\\empty.bin", "");
+    EXPECT_TRUE(CopyFileReplacing("C:\\u\\empty.bin", "C:\\u\\soft.dat"));
+    EXPECT_EQ(HostContent(Host("C:\\u\\soft.dat")), "");
+    EXPECT_TRUE(CopyFileReplacing("C:\\u\\new.bin", "C:\\u\\fresh.bin"));
+    EXPECT_EQ(ModeOf(Host("C:\\u\\fresh.bin")), 0640u);
+    EXPECT_EQ(NamesIn(Host("C:\\u")),
+              (std::vector<std::string>{"KV.exe", "empty.bin", "fresh.bin", "new.bin", "soft.dat"}));
+}
+
+TEST_F(FileSystemTest, CopyFileReplacingRemovesWhatDeadCopiesLeft) {
+    Machine.WriteFile("C:\\u\\new.bin", "new");
+    Machine.WriteFile("C:\\u\\KV.dat", "old");
+    // A copy killed before its rename, one of a copy still under way, and another file's.
+    const std::string live = ".KV.dat.copy-" + std::to_string(getpid()) + "-7";
+    Machine.WriteFile("C:\\u\\.KV.dat.copy-2147483646-0", "half a copy");
+    Machine.WriteFile("C:\\u\\" + live, "a copy under way");
+    Machine.WriteFile("C:\\u\\.soft.dat.copy-2147483646-0", "another file's");
+    EXPECT_TRUE(CopyFileReplacing("C:\\u\\new.bin", "C:\\u\\KV.dat"));
+    EXPECT_EQ(HostContent(Host("C:\\u\\KV.dat")), "new");
+    EXPECT_EQ(NamesIn(Host("C:\\u")),
+              (std::vector<std::string>{live, ".soft.dat.copy-2147483646-0", "KV.dat", "new.bin"}));
+}
+
+TEST_F(FileSystemTest, CopyFileReplacingLeavesTheTargetAsItWasOnEveryFailure) {
+    Machine.WriteFile("C:\\u\\new.bin", std::string(100000, 'n'));
+    Machine.WriteFile("C:\\u\\KV.dat", "old data");
+    Machine.WriteFile("C:\\u\\readonly.dat", "old read-only");
+    fs::permissions(Host("C:\\u\\readonly.dat"), fs::perms(0444));
+    Machine.WriteFile("C:\\u\\hidden.dat", "old hidden");
+    Machine.SetDosAttributes(Host("C:\\u\\hidden.dat"), 2);
+    Machine.MakeFolder("C:\\u\\folder");
+    Machine.WriteFile("C:\\locked\\KV.dat", "old locked");
+    ASSERT_TRUE(Machine.SetImmutable(Host("C:\\locked\\KV.dat"), true));
+    Machine.WriteFile("C:\\sealed\\KV.dat", "old sealed");
+    ASSERT_TRUE(Machine.SetImmutable(Host("C:\\sealed"), true));
+
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\missing.bin", "C:\\u\\KV.dat"));
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\folder", "C:\\u\\KV.dat"));
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\KV.dat", "C:\\u\\KV.dat"));
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\new.bin", "C:\\u\\folder"));
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\new.bin", "C:\\u\\readonly.dat"));
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\new.bin", "C:\\u\\hidden.dat"));
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\new.bin", "C:\\u\\missing\\KV.dat"));
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\new.bin", "C:\\locked\\KV.dat"));
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\new.bin", "C:\\sealed\\KV.dat"));
+    EXPECT_FALSE(CopyFileReplacing("C:\\u\\new.bin", "Q:\\KV.dat"));
+    {
+        TFileSizeLimit fullDisk(4096);
+        EXPECT_FALSE(CopyFileReplacing("C:\\u\\new.bin", "C:\\u\\KV.dat"));
+    }
+    Machine.SetImmutable(Host("C:\\locked\\KV.dat"), false);
+    Machine.SetImmutable(Host("C:\\sealed"), false);
+
+    EXPECT_EQ(HostContent(Host("C:\\u\\KV.dat")), "old data");
+    EXPECT_EQ(HostContent(Host("C:\\u\\readonly.dat")), "old read-only");
+    EXPECT_EQ(HostContent(Host("C:\\u\\hidden.dat")), "old hidden");
+    EXPECT_EQ(HostContent(Host("C:\\locked\\KV.dat")), "old locked");
+    EXPECT_EQ(HostContent(Host("C:\\sealed\\KV.dat")), "old sealed");
+    EXPECT_EQ(NamesIn(Host("C:\\u")),
+              (std::vector<std::string>{"KV.dat", "folder", "hidden.dat", "new.bin", "readonly.dat"}));
+    EXPECT_EQ(NamesIn(Host("C:\\locked")), (std::vector<std::string>{"KV.dat"}));
 }
 
 } // namespace

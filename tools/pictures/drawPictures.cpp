@@ -1,6 +1,7 @@
 // Draws every picture of the programs' windows into a folder (resources/ in the source tree), the same
 // bytes on every run: one palette, the DejaVu fonts, no randomness. A picture is one entry of Pictures:
-// its file name, its size and the function that paints it.
+// its file name, its size and the function that paints it. The file name's ending chooses the format:
+// ".jpg" a JPEG (on white, as JPEG has no transparency), ".ico" an icon, anything else a PNG.
 //
 //     QT_QPA_PLATFORM=offscreen drawPictures <folder>
 
@@ -316,6 +317,28 @@ void TrayUpdate(QPainter& p, const QSize& size) {
     Refresh(p, c, size.width() * 0.8, Qt::white);
 }
 
+// Update's window: the picture on its left, and the program's icon.
+void UpdateSide(QPainter& p, const QSize& size) {
+    p.fillRect(QRect(QPoint(0, 0), size), HeaderBlue(size.height()));
+    Waves(p, 240);
+    Emblem(p, QRectF((size.width() - 56) / 2.0, 30, 56, 56));
+    Text(p, QRectF(0, 98, size.width(), 26), QStringLiteral("Korvane"), 20, true, Qt::white);
+    Text(p, QRectF(0, 124, size.width(), 18), QStringLiteral("Online update"), 12, false, Cream);
+    const QPointF centre(size.width() / 2.0, 190);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 255, 255, 40));
+    p.drawEllipse(centre, 30, 30);
+    Refresh(p, centre, 46, Qt::white);
+}
+
+void UpdateIcon(QPainter& p, const QSize& size) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QBrush(Vertical(0, size.height(), SkyBlue, DeepBlue)));
+    p.drawRoundedRect(QRectF(1, 1, size.width() - 2, size.height() - 2), size.width() * 0.2,
+                      size.width() * 0.2);
+    Refresh(p, QPointF(size.width() / 2.0, size.height() / 2.0), size.width() * 0.82, Qt::white);
+}
+
 struct TPicture {
     const char* FileName;
     QSize Size;
@@ -370,6 +393,8 @@ const std::vector<TPicture>& Pictures() {
          [](QPainter& p, const QSize& s) { ListTitle(p, s, Tick, QStringLiteral("Installed programs")); }},
         {"tray_restore.png", QSize(48, 48), TrayRestore},
         {"tray_update.png", QSize(128, 128), TrayUpdate},
+        {"update_side.jpg", QSize(133, 244), UpdateSide},
+        {"update.ico", QSize(48, 48), UpdateIcon},
     };
     return pictures;
 }
@@ -397,7 +422,17 @@ int main(int argc, char* argv[]) {
             picture.Paint(painter, picture.Size);
         }
         const QString file = folder + QLatin1Char('/') + QLatin1String(picture.FileName);
-        if (!image.convertToFormat(QImage::Format_ARGB32).save(file, "PNG")) {
+        bool saved = false;
+        if (file.endsWith(QLatin1String(".jpg"))) {
+            QImage opaque(picture.Size, QImage::Format_RGB32);
+            opaque.fill(Qt::white);
+            QPainter(&opaque).drawImage(0, 0, image);
+            saved = opaque.save(file, "JPEG", 92);
+        } else {
+            saved = image.convertToFormat(QImage::Format_ARGB32)
+                        .save(file, file.endsWith(QLatin1String(".ico")) ? "ICO" : "PNG");
+        }
+        if (!saved) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
             ++failures;
         }
