@@ -7,9 +7,11 @@
 #include "platform/sysUtils.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -19,13 +21,18 @@ namespace {
 constexpr int64_t DataIndexStart = sizeof(TDataHeader);
 constexpr int64_t SoftRecordStart = sizeof(TSoftDataHeader);
 constexpr int64_t NoRecord = -1;
+// How many records ahead a walk of the software records asks for the memory it will read.
+constexpr int64_t PrefetchDistance = 32;
 
 struct TPlaceholder {
-    const char* Key;
-    const char* Value;
+    std::string_view Key;
+    std::string_view Value;
 };
 
-// Applied in this order; the values are fixed folder names, never looked up on the machine.
+// The values are fixed folder names, never looked up on the machine. Every key runs from a "{" to the first
+// "}" after it and holds no other "{", so two occurrences of keys never overlap and no value (none holds a
+// brace) makes a new one: replacing each row's key in turn, as the table's order suggests, is the same as
+// one pass over the text that replaces each key where it stands.
 constexpr TPlaceholder PathPlaceholders[] = {
     {"{das}", "\\Documents and Settings"},
     {"{ls}", "\\Local Settings"},
@@ -53,7 +60,47 @@ constexpr TPlaceholder PathPlaceholders[] = {
     {"{cv}", "\\CurrentVersion"},
 };
 
-template <typename TRecord> bool ReadRecord(const std::string& stream, int64_t offset, TRecord& record) {
+// Text with every placeholder key replaced by its value and, when User is given, every "{cur}" by a
+// backslash and User, in one pass: the text a user name brings in is not searched again.
+std::string ReplacePlaceholders(std::string_view text, const std::string* user) {
+    std::string out;
+    out.reserve(text.size() + 64);
+    size_t done = 0;
+    for (size_t open = text.find('{'); open != std::string_view::npos; open = text.find('{', open + 1)) {
+        const size_t close = text.find('}', open + 1);
+        if (close == std::string_view::npos)
+            break;
+        const std::string_view key = text.substr(open, close - open + 1);
+        std::string_view value;
+        bool known = false;
+        if (user != nullptr && key == "{cur}") {
+            known = true;
+        } else {
+            for (const TPlaceholder& placeholder : PathPlaceholders)
+                if (placeholder.Key == key) {
+                    value = placeholder.Value;
+                    known = true;
+                    break;
+                }
+        }
+        if (!known)
+            continue;
+        out.append(text.substr(done, open - done));
+        if (value.empty()) {
+            out += '\\';
+            out += *user;
+        } else {
+            out.append(value);
+        }
+        done = close + 1;
+        open = close;
+    }
+    out.append(text.substr(done));
+    return out;
+}
+
+template <typename TRecord>
+bool ReadRecord(const platform::TFileBytes& stream, int64_t offset, TRecord& record) {
     if (offset < 0 || offset > static_cast<int64_t>(stream.size()) ||
         static_cast<int64_t>(stream.size()) - offset < static_cast<int64_t>(sizeof(TRecord))) {
         record = TRecord{};
@@ -158,6 +205,80 @@ private:
 
 using TFirstRecordMap = std::unordered_map<std::string, int64_t>;
 
+// The first record of each software ID (at most 10 bytes, as the slots hold them) in open addressing, with
+// the ID packed into the slot itself: no allocation per ID, so that building it for every record of a large
+// database costs little more than the walk over the records.
+class TIdTable {
+public:
+    void Reserve(size_t count) { Rehash(std::bit_ceil(std::max<size_t>(16, count * 2))); }
+
+    // Records Number for Id unless an earlier record has that ID already.
+    void AddFirst(std::string_view id, int64_t number) {
+        if (id.size() > MaxLength)
+            return;
+        if ((FCount + 1) * 2 > FSlots.size())
+            Rehash(std::max<size_t>(16, FSlots.size() * 2));
+        const TKey key = KeyOf(id);
+        TSlot& slot = SlotOf(key);
+        if (slot.Number == NoRecord) {
+            slot.Key = key;
+            slot.Number = number;
+            ++FCount;
+        }
+    }
+
+    int64_t Find(std::string_view id) const {
+        if (id.size() > MaxLength || FSlots.empty())
+            return NoRecord;
+        return const_cast<TIdTable*>(this)->SlotOf(KeyOf(id)).Number;
+    }
+
+private:
+    static constexpr size_t MaxLength = 10;
+    struct TKey {
+        uint64_t Low = 0;
+        uint64_t High = 0; // bytes 8 and 9 of the ID, and its length in the top byte
+        bool operator==(const TKey&) const = default;
+    };
+    struct TSlot {
+        TKey Key;
+        int64_t Number = NoRecord;
+    };
+
+    static TKey KeyOf(std::string_view id) {
+        unsigned char bytes[16] = {};
+        std::memcpy(bytes, id.data(), id.size());
+        bytes[15] = static_cast<unsigned char>(id.size());
+        TKey key;
+        std::memcpy(&key.Low, bytes, 8);
+        std::memcpy(&key.High, bytes + 8, 8);
+        return key;
+    }
+
+    // The slot that holds Key, or the empty one where it would go.
+    TSlot& SlotOf(const TKey& key) {
+        uint64_t hash = key.Low * 0x9E3779B97F4A7C15ULL ^ key.High * 0xC2B2AE3D27D4EB4FULL;
+        hash ^= hash >> 29;
+        const size_t mask = FSlots.size() - 1;
+        for (size_t index = static_cast<size_t>(hash) & mask;; index = (index + 1) & mask) {
+            TSlot& slot = FSlots[index];
+            if (slot.Number == NoRecord || slot.Key == key)
+                return slot;
+        }
+    }
+
+    void Rehash(size_t size) {
+        std::vector<TSlot> old = std::move(FSlots);
+        FSlots.assign(size, TSlot{});
+        for (const TSlot& slot : old)
+            if (slot.Number != NoRecord)
+                SlotOf(slot.Key) = slot;
+    }
+
+    std::vector<TSlot> FSlots;
+    size_t FCount = 0;
+};
+
 // The full root name that an upper-cased abbreviation stands for, else HKEY_CURRENT_CONFIG.
 std::string RootNameOfAbbreviation(const std::string& head) {
     if (head == "HKLM")
@@ -177,14 +298,18 @@ std::string RootNameOfAbbreviation(const std::string& head) {
 // change while the object lives), so that every answer is still the first record in file order.
 struct TUFileOp::TLookupTables {
     bool HaveSoftIds = false;
-    TFirstRecordMap SoftByFoldedId; // trimmed lower-case ID -> first software record
-    TFirstRecordMap SoftByExactId;  // trimmed ID -> first software record
+    TIdTable SoftByFoldedId;             // trimmed lower-case ID -> first software record
+    std::vector<int32_t> SoftCategories; // the category of each software record, by number
+    bool HaveSoftExactIds = false;
+    TIdTable SoftByExactId; // trimmed ID -> first software record
     bool HaveSoftNames = false;
     TFirstRecordMap SoftByFoldedName; // trimmed lower-case name -> first software record
     bool HaveMatcher = false;
     TNameMatcher Matcher; // trimmed lower-case names, numbered by record
     bool HaveIndexIds = false;
-    TFirstRecordMap IndexByFoldedId; // trimmed lower-case ID -> first index record
+    TIdTable IndexByFoldedId; // trimmed lower-case ID -> first index record
+    bool HaveCategoryCounts = false;
+    std::unordered_map<uint16_t, uint16_t> CategoryCounts; // low 16 bits of a category -> count
 };
 
 std::string SoftCategoryText(int32_t category) {
@@ -232,8 +357,8 @@ TUFileOp& TUFileOp::operator=(TUFileOp&&) noexcept = default;
 
 TUFileOp TUFileOp::FromContents(std::string dataContent, std::string softContent) {
     TUFileOp database;
-    database.FDataStream = std::move(dataContent);
-    database.FSoftStream = std::move(softContent);
+    database.FDataStream = platform::TFileBytes(dataContent);
+    database.FSoftStream = platform::TFileBytes(softContent);
     return database;
 }
 
@@ -344,14 +469,13 @@ std::string TUFileOp::ExpandPathTemplate(const std::string& templateText, uint16
     }
     const std::string user = GetCurrentUserName();
 
-    for (const TPlaceholder& placeholder : PathPlaceholders)
-        text = platform::StringReplaceAll(text, placeholder.Key, placeholder.Value);
-    if (!platform::Trim(user).empty())
-        text = platform::StringReplaceAll(text, "{cur}", "\\" + user);
+    text = ReplacePlaceholders(text, platform::Trim(user).empty() ? nullptr : &user);
 
     if (kind == 1) {
         // With the drive put in front, only a "{w}" at the very start of the template follows it.
-        text = platform::StringReplaceAll(drive + text, drive + "{w}", windowsDir);
+        text.insert(0, drive);
+        if (text.find("{w}") != std::string::npos)
+            text = platform::StringReplaceAll(text, drive + "{w}", windowsDir);
         if (text.find("{x}") != std::string::npos)
             text = ResolveProfileFolder(text);
         return text;
@@ -360,8 +484,9 @@ std::string TUFileOp::ExpandPathTemplate(const std::string& templateText, uint16
     const size_t slash = text.find('\\');
     const std::string head =
         slash == std::string::npos ? std::string() : platform::UpperCase(text.substr(0, slash));
-    const std::string root = RootNameOfAbbreviation(head);
-    return slash == std::string::npos ? root + text : root + text.substr(slash);
+    std::string path = RootNameOfAbbreviation(head);
+    path.append(text, slash == std::string::npos ? 0 : slash);
+    return path;
 }
 
 bool TUFileOp::ItemExists(const std::string& path, uint16_t kind) const {
@@ -415,20 +540,37 @@ bool TUFileOp::ReadSoftRecordNumber(int64_t number) {
     return ReadSoftRecord(SoftRecordStart + number * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
 }
 
+void TUFileOp::PrefetchSoftRecord(int64_t number) const {
+    // The records lie a kilobyte apart, too far for the processor to guess the next one of a walk.
+    const int64_t offset = SoftRecordStart + number * static_cast<int64_t>(sizeof(TSoftRec));
+    if (offset + static_cast<int64_t>(sizeof(TSoftRecHead)) <= static_cast<int64_t>(FSoftStream.size())) {
+        // The head may straddle two cache lines.
+        __builtin_prefetch(FSoftStream.data() + offset);
+        __builtin_prefetch(FSoftStream.data() + offset + sizeof(TSoftRecHead) - 1);
+    }
+}
+
+TSoftRecHead TUFileOp::SoftRecordHead(int64_t number) const {
+    TSoftRecHead head;
+    ReadRecord(FSoftStream, SoftRecordStart + number * static_cast<int64_t>(sizeof(TSoftRec)), head);
+    return head;
+}
+
 int64_t TUFileOp::FindSoftRecordById(const std::string& id) {
     TLookupTables& tables = Tables();
     if (!tables.HaveSoftIds) {
         const int64_t count = PresentSoftRecordCount();
+        tables.SoftByFoldedId.Reserve(static_cast<size_t>(count));
+        tables.SoftCategories.resize(static_cast<size_t>(count));
         for (int64_t i = 0; i < count; ++i) {
-            ReadSoftRecordNumber(i);
-            std::string trimmed = platform::Trim(FSoftRec.ID.Text());
-            tables.SoftByFoldedId.try_emplace(platform::LowerCase(trimmed), i);
-            tables.SoftByExactId.try_emplace(std::move(trimmed), i);
+            PrefetchSoftRecord(i + PrefetchDistance);
+            const TSoftRecHead head = SoftRecordHead(i);
+            tables.SoftByFoldedId.AddFirst(platform::LowerCase(platform::Trim(head.ID.Text())), i);
+            tables.SoftCategories[static_cast<size_t>(i)] = head.Category;
         }
         tables.HaveSoftIds = true;
     }
-    auto found = tables.SoftByFoldedId.find(platform::LowerCase(id));
-    return found == tables.SoftByFoldedId.end() ? NoRecord : found->second;
+    return tables.SoftByFoldedId.Find(platform::LowerCase(id));
 }
 
 // ---- Queries ----
@@ -438,8 +580,8 @@ std::string TUFileOp::FindIdByDisplayName(const std::string& displayName) {
     if (!tables.HaveMatcher) {
         const int64_t count = PresentSoftRecordCount();
         for (int64_t i = 0; i < count; ++i) {
-            ReadSoftRecordNumber(i);
-            const std::string name = platform::LowerCase(platform::Trim(FSoftRec.Name.Text()));
+            PrefetchSoftRecord(i + PrefetchDistance);
+            const std::string name = platform::LowerCase(platform::Trim(SoftRecordHead(i).Name.Text()));
             // An empty name occurs in nothing.
             if (!name.empty())
                 tables.Matcher.Add(name, i);
@@ -450,24 +592,21 @@ std::string TUFileOp::FindIdByDisplayName(const std::string& displayName) {
     const int64_t record = tables.Matcher.FirstIn(platform::LowerCase(displayName));
     if (record == NoRecord)
         return {};
-    ReadSoftRecordNumber(record);
-    return FSoftRec.ID.Text();
+    return SoftRecordHead(record).ID.Text();
 }
 
 std::string TUFileOp::GetNameById(const std::string& id) {
     const int64_t record = FindSoftRecordById(id);
     if (record == NoRecord)
         return {};
-    ReadSoftRecordNumber(record);
-    return platform::Trim(FSoftRec.Name.Text());
+    return platform::Trim(SoftRecordHead(record).Name.Text());
 }
 
 int32_t TUFileOp::GetCategoryById(const std::string& id) {
     const int64_t record = FindSoftRecordById(id);
     if (record == NoRecord)
         return 0;
-    ReadSoftRecordNumber(record);
-    return FSoftRec.Category;
+    return Tables().SoftCategories[static_cast<size_t>(record)];
 }
 
 std::string TUFileOp::GetCategoryTextByName(const std::string& name) {
@@ -475,16 +614,16 @@ std::string TUFileOp::GetCategoryTextByName(const std::string& name) {
     if (!tables.HaveSoftNames) {
         const int64_t count = PresentSoftRecordCount();
         for (int64_t i = 0; i < count; ++i) {
-            ReadSoftRecordNumber(i);
-            tables.SoftByFoldedName.try_emplace(platform::LowerCase(platform::Trim(FSoftRec.Name.Text())), i);
+            PrefetchSoftRecord(i + PrefetchDistance);
+            tables.SoftByFoldedName.try_emplace(
+                platform::LowerCase(platform::Trim(SoftRecordHead(i).Name.Text())), i);
         }
         tables.HaveSoftNames = true;
     }
     auto found = tables.SoftByFoldedName.find(platform::LowerCase(name));
     if (found == tables.SoftByFoldedName.end())
         return {};
-    ReadSoftRecordNumber(found->second);
-    return SoftCategoryText(FSoftRec.Category);
+    return SoftCategoryText(SoftRecordHead(found->second).Category);
 }
 
 int32_t TUFileOp::ListSoftwareByCategory(platform::TStringList& list, uint16_t category) {
@@ -506,13 +645,18 @@ uint16_t TUFileOp::CountSoftwareByCategory(uint16_t category) {
     const auto limit = static_cast<uint16_t>(std::min<int64_t>(present, FDataHeader.Count & 0xFFFF));
     if (category == 0)
         return limit;
-    uint16_t counted = 0;
-    for (int64_t i = 0; i < limit; ++i) {
-        ReadDataIndexNumber(i);
-        if (static_cast<uint16_t>(GetCategoryById(platform::Trim(FDataIndex.ID.Text())) & 0xFFFF) == category)
-            ++counted;
+    // The main window asks for every category in turn: one walk of the index counts them all.
+    TLookupTables& tables = Tables();
+    if (!tables.HaveCategoryCounts) {
+        for (int64_t i = 0; i < limit; ++i) {
+            ReadDataIndexNumber(i);
+            ++tables.CategoryCounts[static_cast<uint16_t>(
+                GetCategoryById(platform::Trim(FDataIndex.ID.Text())) & 0xFFFF)];
+        }
+        tables.HaveCategoryCounts = true;
     }
-    return counted;
+    auto found = tables.CategoryCounts.find(category);
+    return found == tables.CategoryCounts.end() ? uint16_t{0} : found->second;
 }
 
 int32_t TUFileOp::GetLeftoverItems(const std::string& displayName, uint16_t kind, platform::TStringList& list,
@@ -529,14 +673,14 @@ int32_t TUFileOp::GetLeftoverItems(const std::string& displayName, uint16_t kind
         const int64_t count = PresentDataIndexCount();
         for (int64_t i = 0; i < count; ++i) {
             ReadDataIndexNumber(i);
-            tables.IndexByFoldedId.try_emplace(platform::LowerCase(platform::Trim(FDataIndex.ID.Text())), i);
+            tables.IndexByFoldedId.AddFirst(platform::LowerCase(platform::Trim(FDataIndex.ID.Text())), i);
         }
         tables.HaveIndexIds = true;
     }
-    auto found = tables.IndexByFoldedId.find(platform::LowerCase(id));
-    if (found == tables.IndexByFoldedId.end())
+    const int64_t index = tables.IndexByFoldedId.Find(platform::LowerCase(id));
+    if (index == NoRecord)
         return 0;
-    ReadDataIndexNumber(found->second);
+    ReadDataIndexNumber(index);
 
     constexpr auto itemSize = static_cast<int64_t>(sizeof(TDataItemRec));
     int64_t first = FDataIndex.ItemOffset;
@@ -575,11 +719,20 @@ int32_t TUFileOp::GetSoftInfo(const std::string& displayName, platform::TStringL
     if (id.empty())
         return -1;
 
-    FindSoftRecordById(id); // builds the exact-ID table together with the folded one
-    auto found = Tables().SoftByExactId.find(id);
-    if (found == Tables().SoftByExactId.end())
+    TLookupTables& tables = Tables();
+    if (!tables.HaveSoftExactIds) {
+        const int64_t count = PresentSoftRecordCount();
+        tables.SoftByExactId.Reserve(static_cast<size_t>(count));
+        for (int64_t i = 0; i < count; ++i) {
+            PrefetchSoftRecord(i + PrefetchDistance);
+            tables.SoftByExactId.AddFirst(platform::Trim(SoftRecordHead(i).ID.Text()), i);
+        }
+        tables.HaveSoftExactIds = true;
+    }
+    const int64_t record = tables.SoftByExactId.Find(id);
+    if (record == NoRecord)
         return 0;
-    ReadSoftRecordNumber(found->second);
+    ReadSoftRecordNumber(record);
 
     using platform::Trim;
     info.Add(Trim(FSoftRec.ID.Text()));

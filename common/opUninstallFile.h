@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/fileSystem.h"
 #include "platform/stringList.h"
 
 #include <bit>
@@ -81,6 +82,13 @@ struct TSoftRec {
     TShortString<100> StartMenuEntries;
     int32_t ProbeOffset = 0;
     int32_t ProbeCount = 0;
+};
+
+// The leading fields of a TSoftRec, which the lookups by ID and name read without the rest.
+struct TSoftRecHead {
+    TShortString<10> ID;
+    TShortString<40> Name;
+    int32_t Category = 0;
 };
 
 // A registry value whose data names a program's install location.
@@ -177,6 +185,9 @@ private:
     // The index entry or software record of that number (from 0) into FDataIndex or FSoftRec.
     bool ReadDataIndexNumber(int64_t number);
     bool ReadSoftRecordNumber(int64_t number);
+    // The ID, name and category of a software record that lies wholly inside the loaded file.
+    TSoftRecHead SoftRecordHead(int64_t number) const;
+    void PrefetchSoftRecord(int64_t number) const;
     // First software record with the given trimmed ID ignoring case, or -1.
     int64_t FindSoftRecordById(const std::string& id);
 
@@ -186,8 +197,8 @@ private:
     TSoftDataHeader FSoftHeader;
     TSoftRec FSoftRec;
     TSoftProbeRec FSoftProbe;
-    std::string FDataStream;
-    std::string FSoftStream;
+    platform::TFileBytes FDataStream;
+    platform::TFileBytes FSoftStream;
     std::string FDataFile;
     std::string FSoftFile;
     std::unique_ptr<TLookupTables> FTables;

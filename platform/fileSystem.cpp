@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -394,15 +395,61 @@ bool CanOpenForReading(const std::string& path) {
     return fd.Valid() && fstat(fd.Get(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
+namespace {
+
+// The file opened for a whole read, with its status; not valid for a folder or a file that cannot be opened.
+TFileDescriptor OpenForWholeRead(const std::string& path, struct stat& info) {
     std::optional<fs::path> resolved = Resolve(path);
     if (!resolved)
-        return false;
+        return TFileDescriptor();
     TFileDescriptor fd(open(resolved->c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
     if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode))
+        return TFileDescriptor();
+    return fd;
+}
+
+} // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    struct stat info {};
+    TFileDescriptor fd = OpenForWholeRead(path, info);
+    if (!fd.Valid())
         return false;
-    return ReadAll(fd.Get(), content);
+    return S_ISREG(info.st_mode) ? ReadAll(fd.Get(), content, static_cast<uint64_t>(info.st_size))
+                                 : ReadAll(fd.Get(), content);
+}
+
+TFileBytes::TFileBytes(std::string_view bytes) : FData(new char[bytes.size() + 1]), FSize(bytes.size()) {
+    std::memcpy(FData.get(), bytes.data(), bytes.size());
+}
+
+bool ReadWholeFile(const std::string& path, TFileBytes& content) {
+    struct stat info {};
+    TFileDescriptor fd = OpenForWholeRead(path, info);
+    if (!fd.Valid())
+        return false;
+    if (!S_ISREG(info.st_mode)) {
+        std::string bytes;
+        if (!ReadAll(fd.Get(), bytes))
+            return false;
+        content = TFileBytes(bytes);
+        return true;
+    }
+    const auto size = static_cast<size_t>(info.st_size);
+    TFileBytes result;
+    result.FData.reset(new char[size + 1]); // left unfilled: the read fills it
+    while (result.FSize < size) {
+        ssize_t got = read(fd.Get(), result.FData.get() + result.FSize, size - result.FSize);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break; // shortened meanwhile
+        result.FSize += static_cast<size_t>(got);
+    }
+    content = std::move(result);
+    return true;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& content) {
