@@ -111,6 +111,24 @@ std::optional<fs::path> Resolve(const std::string& path) {
     return ResolvePath(path);
 }
 
+// Forgets the listings of what a change touched once the change is made, however the function returns, so
+// that the lookups after it (in a lookup scope too) see it.
+class TChangeNote {
+public:
+    explicit TChangeNote(const std::optional<fs::path>& changed, bool below = false)
+        : FChanged(changed), FBelow(below) {}
+    ~TChangeNote() {
+        if (FChanged)
+            ForgetListings(*FChanged, FBelow);
+    }
+    TChangeNote(const TChangeNote&) = delete;
+    TChangeNote& operator=(const TChangeNote&) = delete;
+
+private:
+    const std::optional<fs::path>& FChanged;
+    bool FBelow;
+};
+
 // Windows wildcard matching of one name: '*' any run of characters, '?' one character, case ignored for
 // the ASCII letters.
 bool MatchWildcard(const char* mask, const char* name) {
@@ -245,19 +263,16 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
 }
 
 bool FileExists(const std::string& path) {
-    std::optional<fs::path> resolved = Resolve(path);
-    struct stat info {};
-    return resolved && stat(resolved->c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    return EntryKindAt(path) == TEntryKind::File;
 }
 
 bool DirectoryExists(const std::string& path) {
-    std::optional<fs::path> resolved = Resolve(path);
-    struct stat info {};
-    return resolved && stat(resolved->c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return EntryKindAt(path) == TEntryKind::Folder;
 }
 
 bool DeleteFile(const std::string& path) {
     std::optional<fs::path> resolved = Resolve(path);
+    TChangeNote note(resolved);
     struct stat info {};
     if (!resolved || lstat(resolved->c_str(), &info) != 0)
         return false;
@@ -273,6 +288,7 @@ bool DeleteFile(const std::string& path) {
 
 bool RemoveDirectory(const std::string& path) {
     std::optional<fs::path> resolved = Resolve(path);
+    TChangeNote note(resolved, true);
     struct stat info {};
     if (!resolved || lstat(resolved->c_str(), &info) != 0)
         return false;
@@ -287,12 +303,14 @@ bool RemoveDirectory(const std::string& path) {
 
 bool CreateDirectory(const std::string& path) {
     std::optional<fs::path> resolved = Resolve(path);
+    TChangeNote note(resolved);
     return resolved && mkdir(resolved->c_str(), 0777) == 0;
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
     std::optional<fs::path> source = Resolve(from);
     std::optional<fs::path> destination = Resolve(to);
+    TChangeNote note(destination);
     if (!source || !destination)
         return false;
     TFileDescriptor in(open(source->c_str(), O_RDONLY | O_CLOEXEC));
@@ -317,6 +335,8 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 bool MoveFile(const std::string& from, const std::string& to) {
     std::optional<fs::path> source = Resolve(from);
     std::optional<fs::path> destination = Resolve(to);
+    TChangeNote sourceNote(source, true);
+    TChangeNote destinationNote(destination);
     struct stat sourceInfo {};
     if (!source || !destination || lstat(source->c_str(), &sourceInfo) != 0)
         return false;
@@ -454,6 +474,7 @@ bool ReadWholeFile(const std::string& path, TFileBytes& content) {
 
 bool WriteWholeFile(const std::string& path, const std::string& content) {
     std::optional<fs::path> resolved = Resolve(path);
+    TChangeNote note(resolved);
     if (!resolved)
         return false;
     struct stat info {};

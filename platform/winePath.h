@@ -23,6 +23,18 @@ std::filesystem::path DriveFolder(char letter);
 // letter or with a drive that does not exist.
 std::optional<std::filesystem::path> ResolvePath(const std::string& windowsPath);
 
+// What lies at the end of a path, links followed.
+enum class TEntryKind { Missing, File, Folder, Unknown };
+
+// What lies at a Windows path (never Unknown). A path whose folders are known costs one system call, none
+// inside a lookup scope that has checked them: a miss is answered from the listing of the deepest known
+// folder on the way, a name that the listing holds by one stat of the whole path.
+TEntryKind EntryKindAt(const std::string& windowsPath);
+
+// Forgets what was read of the folder that holds Changed and of Changed itself (Below: and of every folder
+// under it), after the process changed them: a lookup scope must see its own changes.
+void ForgetListings(const std::filesystem::path& changed, bool below = false);
+
 // The resolved path with every link followed (the real location on Linux), when the path exists.
 std::optional<std::filesystem::path> RealLocation(const std::string& windowsPath);
 
