@@ -306,6 +306,9 @@ struct TUFileOp::TLookupTables {
     TFirstRecordMap SoftByFoldedName; // trimmed lower-case name -> first software record
     bool HaveMatcher = false;
     TNameMatcher Matcher; // trimmed lower-case names, numbered by record
+    bool HaveLastDisplayName = false;
+    std::string LastDisplayName; // the last display name asked about, and the record it found
+    int64_t LastDisplayRecord = NoRecord;
     bool HaveIndexIds = false;
     TIdTable IndexByFoldedId; // trimmed lower-case ID -> first index record
     bool HaveCategoryCounts = false;
@@ -589,10 +592,15 @@ std::string TUFileOp::FindIdByDisplayName(const std::string& displayName) {
         tables.Matcher.Finish();
         tables.HaveMatcher = true;
     }
-    const int64_t record = tables.Matcher.FirstIn(platform::LowerCase(displayName));
-    if (record == NoRecord)
+    // The scan asks about the same name several times in a row.
+    if (!tables.HaveLastDisplayName || tables.LastDisplayName != displayName) {
+        tables.LastDisplayName = displayName;
+        tables.LastDisplayRecord = tables.Matcher.FirstIn(platform::LowerCase(displayName));
+        tables.HaveLastDisplayName = true;
+    }
+    if (tables.LastDisplayRecord == NoRecord)
         return {};
-    return SoftRecordHead(record).ID.Text();
+    return SoftRecordHead(tables.LastDisplayRecord).ID.Text();
 }
 
 std::string TUFileOp::GetNameById(const std::string& id) {

@@ -626,6 +626,10 @@ fs::path PrefixFolder() {
     return folder;
 }
 
+uint64_t CurrentPrefixNumber() {
+    return CurrentPrefix();
+}
+
 fs::path HomeFolder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
         return fs::path(home);

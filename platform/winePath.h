@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,6 +11,10 @@ namespace platform {
 // of the environment (as tests make) takes effect at once. The folder need not exist: a missing prefix is an
 // empty machine with no registry and no C: drive.
 std::filesystem::path PrefixFolder();
+
+// A number for the prefix that the environment names now: the same for as long as it names the same one,
+// so that a caller can keep what it derived from the prefix and check it cheaply.
+uint64_t CurrentPrefixNumber();
 
 // The Linux folder that a drive letter names: the prefix's dosdevices/<letter>: link, followed; Z: is "/"
 // when the prefix has no z: link. Empty when the drive does not exist.

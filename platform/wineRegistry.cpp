@@ -1,6 +1,7 @@
 #include "platform/wineRegistry.h"
 
 #include "platform/fileDescriptor.h"
+#include "platform/lookupScope.h"
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
 
@@ -142,14 +143,21 @@ void TWineRegistry::SetSaveHookForTesting(std::function<bool(int stage)> hook) {
     SaveHook = std::move(hook);
 }
 
-void TWineRegistry::BeginCall() {
+void TWineRegistry::BeginCall(bool checkAgain) {
     static const char* const Names[] = {"system.reg", "user.reg", "userdef.reg"};
-    FPrefix = PrefixFolder();
-    for (size_t i = 0; i < 3; ++i) {
-        FFiles[i] = FPrefix / Names[i];
-        FEntries[i] = &FHives[FFiles[i].string()]; // elements of an unordered map keep their place
+    // The prefix and its file names are worked out once for each prefix the environment names.
+    const uint64_t prefix = CurrentPrefixNumber();
+    if (prefix != FPrefixNumber || FEntries[0] == nullptr) {
+        FPrefixNumber = prefix;
+        FPrefix = PrefixFolder();
+        for (size_t i = 0; i < 3; ++i) {
+            FFiles[i] = FPrefix / Names[i];
+            FEntries[i] = &FHives[FFiles[i].string()]; // elements of an unordered map keep their place
+        }
+        checkAgain = true;
     }
-    RefreshAll();
+    if (checkAgain)
+        RefreshAll();
 }
 
 const fs::path& TWineRegistry::FileOf(THiveFile hive) const {
@@ -162,7 +170,14 @@ TWineRegistry::TCachedHive& TWineRegistry::Entry(THiveFile hive) {
     size_t index = static_cast<size_t>(hive);
     if (!FChecked[index]) {
         FChecked[index] = true;
-        Refresh(hive);
+        // Inside a lookup scope a hive is checked once (the scope's own saves keep it current); a writer
+        // under the lock always checks, since another program's save must not be lost.
+        const uint64_t scope = CurrentLookupScope();
+        TCachedHive& entry = *FEntries[index];
+        if (FUnderWritersLock || scope == 0 || entry.CheckedInScope != scope || !entry.Hive) {
+            Refresh(hive);
+            FEntries[index]->CheckedInScope = scope;
+        }
     }
     return *FEntries[index];
 }
@@ -381,7 +396,7 @@ TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>&
 
 bool TWineRegistry::CanWrite(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
+    BeginCall(false);
     if (location.UsersRoot)
         return IsFolder(FPrefix);
     return Writable(Entry(location.Hive));
@@ -389,8 +404,7 @@ bool TWineRegistry::CanWrite(const TKeyLocation& location) {
 
 std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
-    RefreshAll();
+    BeginCall(false);
     std::vector<std::string> names;
     if (location.UsersRoot) {
         if (Entry(THiveFile::UserDefault).Exists)
@@ -407,8 +421,7 @@ std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
 
 std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
-    RefreshAll();
+    BeginCall(false);
     std::vector<std::string> names;
     if (THiveKey* key = Walk(location))
         for (const THiveValue& value : key->Values())
@@ -418,8 +431,7 @@ std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location)
 
 std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, const std::string& name) {
     std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
-    RefreshAll();
+    BeginCall(false);
     THiveKey* key = Walk(location);
     const THiveValue* value = key != nullptr ? key->FindValue(name) : nullptr;
     if (value == nullptr)

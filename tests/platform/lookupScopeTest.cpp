@@ -1,7 +1,9 @@
 #include "platform/lookupScope.h"
 
 #include "platform/fileSystem.h"
+#include "platform/registry.h"
 #include "platform/winePath.h"
+#include "support/hiveBuilder.h"
 #include "support/tempMachine.h"
 
 #include <filesystem>
@@ -98,6 +100,42 @@ TEST_F(ScopedLookupTest, FilesAndFoldersKeepTheirKindsInsideAScope) {
         EXPECT_FALSE(FileExists("C:\\app\\missing\\keep.txt"));
         EXPECT_FALSE(FileExists("Q:\\app"));
     }
+}
+
+// What the registry reads of HKLM\Software\Acme\Path, or "<no key>".
+std::string ReadAcmePath() {
+    platform::TRegistry registry(platform::KEY_READ);
+    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKey("\\Software\\Acme", false))
+        return "<no key>";
+    return registry.ReadString("Path");
+}
+
+std::string AcmeHive(const std::string& path) {
+    return THiveBuilder(THiveBuilder::System).Key("Software\\Acme").String("Path", path).Text();
+}
+
+TEST(ScopedRegistryTest, AHiveIsCheckedOncePerScopeAndTheScopesOwnWritesShow) {
+    TTempMachine machine;
+    machine.WriteRegistryFile("system.reg", AcmeHive("C:\\Old"));
+    {
+        TLookupScope scope;
+        EXPECT_EQ(ReadAcmePath(), "C:\\Old");
+        // Another program's change, with another size so that even a coarse clock would show it.
+        machine.WriteRegistryFile("system.reg", AcmeHive("C:\\Changed by another"));
+        EXPECT_EQ(ReadAcmePath(), "C:\\Old");
+
+        platform::TRegistry registry;
+        registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+        // A write checks the file under the writers' lock, so it keeps the other program's change.
+        ASSERT_TRUE(registry.OpenKey("\\Software\\Acme", false));
+        registry.WriteString("Other", "mine");
+        EXPECT_EQ(ReadAcmePath(), "C:\\Changed by another");
+        EXPECT_TRUE(registry.DeleteKey("\\Software\\Acme"));
+        EXPECT_EQ(ReadAcmePath(), "<no key>");
+    }
+    machine.WriteRegistryFile("system.reg", AcmeHive("C:\\After"));
+    EXPECT_EQ(ReadAcmePath(), "C:\\After");
 }
 
 } // namespace
