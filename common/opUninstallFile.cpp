@@ -60,11 +60,12 @@ constexpr TPlaceholder PathPlaceholders[] = {
     {"{cv}", "\\CurrentVersion"},
 };
 
-// Text with every placeholder key replaced by its value and, when User is given, every "{cur}" by a
-// backslash and User, in one pass: the text a user name brings in is not searched again.
-std::string ReplacePlaceholders(std::string_view text, const std::string* user) {
+// Head followed by Text with every placeholder key replaced by its value and, when User is given, every
+// "{cur}" by a backslash and User, in one pass: the text a user name brings in is not searched again.
+std::string ReplacePlaceholders(std::string_view head, std::string_view text, const std::string* user) {
     std::string out;
-    out.reserve(text.size() + 64);
+    out.reserve(head.size() + text.size() + 64);
+    out.append(head);
     size_t done = 0;
     for (size_t open = text.find('{'); open != std::string_view::npos; open = text.find('{', open + 1)) {
         const size_t close = text.find('}', open + 1);
@@ -97,6 +98,15 @@ std::string ReplacePlaceholders(std::string_view text, const std::string* user) 
     }
     out.append(text.substr(done));
     return out;
+}
+
+// Leading and trailing characters of code 0 to 32 removed, as platform::Trim does, without a copy.
+std::string_view TrimView(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
+        text.remove_suffix(1);
+    return text;
 }
 
 template <typename TRecord>
@@ -459,36 +469,40 @@ std::string TUFileOp::ResolveProfileFolder(const std::string& path) const {
 }
 
 std::string TUFileOp::ExpandPathTemplate(const std::string& templateText, uint16_t kind) const {
-    std::string text = platform::Trim(templateText);
+    return ExpandTemplate(templateText, kind);
+}
+
+std::string TUFileOp::ExpandTemplate(std::string_view templateText, uint16_t kind) const {
+    const std::string_view text = TrimView(templateText);
     if (text.empty())
         return {};
 
     std::string windowsDir;
     std::string drive;
-    const bool beginsWithDrive = templateText.size() >= 3 && templateText.compare(1, 2, ":\\") == 0;
+    const bool beginsWithDrive = templateText.size() >= 3 && templateText.substr(1, 2) == ":\\";
     if (kind == 1 && !beginsWithDrive) {
         windowsDir = GetWindowsDir();
         drive = windowsDir.substr(0, 2);
     }
     const std::string user = GetCurrentUserName();
-
-    text = ReplacePlaceholders(text, platform::Trim(user).empty() ? nullptr : &user);
+    const std::string* userText = TrimView(user).empty() ? nullptr : &user;
 
     if (kind == 1) {
         // With the drive put in front, only a "{w}" at the very start of the template follows it.
-        text.insert(0, drive);
-        if (text.find("{w}") != std::string::npos)
-            text = platform::StringReplaceAll(text, drive + "{w}", windowsDir);
-        if (text.find("{x}") != std::string::npos)
-            text = ResolveProfileFolder(text);
-        return text;
+        std::string path = ReplacePlaceholders(drive, text, userText);
+        if (path.find("{w}") != std::string::npos)
+            path = platform::StringReplaceAll(path, drive + "{w}", windowsDir);
+        if (path.find("{x}") != std::string::npos)
+            path = ResolveProfileFolder(path);
+        return path;
     }
 
-    const size_t slash = text.find('\\');
+    const std::string replaced = ReplacePlaceholders({}, text, userText);
+    const size_t slash = replaced.find('\\');
     const std::string head =
-        slash == std::string::npos ? std::string() : platform::UpperCase(text.substr(0, slash));
+        slash == std::string::npos ? std::string() : platform::UpperCase(replaced.substr(0, slash));
     std::string path = RootNameOfAbbreviation(head);
-    path.append(text, slash == std::string::npos ? 0 : slash);
+    path.append(replaced, slash == std::string::npos ? 0 : slash);
     return path;
 }
 
@@ -711,9 +725,12 @@ int32_t TUFileOp::GetLeftoverItems(const std::string& displayName, uint16_t kind
         // A kind that does not fit the 16 bits of an item kind names nothing that could exist, rather than
         // whatever its low bits would say.
         const auto expandKind = static_cast<uint16_t>(itemKind >= 0 && itemKind <= 0xFFFF ? itemKind : 0);
-        const std::string path = ExpandPathTemplate(platform::Trim(FDataItem.Template.Text()), expandKind);
-        if (onlyExisting != 1 || ItemExists(path, expandKind))
-            list.Add(std::to_string(itemKind) + path);
+        const std::string path = ExpandTemplate(TrimView(FDataItem.Template.View()), expandKind);
+        if (onlyExisting != 1 || ItemExists(path, expandKind)) {
+            std::string line = std::to_string(itemKind);
+            line += path;
+            list.Add(std::move(line));
+        }
     }
     return list.Count();
 }
@@ -742,18 +759,18 @@ int32_t TUFileOp::GetSoftInfo(const std::string& displayName, platform::TStringL
         return 0;
     ReadSoftRecordNumber(record);
 
-    using platform::Trim;
-    info.Add(Trim(FSoftRec.ID.Text()));
-    info.Add(Trim(FSoftRec.Name.Text()));
+    auto trimmed = [](std::string_view text) { return std::string(TrimView(text)); };
+    info.Add(trimmed(FSoftRec.ID.View()));
+    info.Add(trimmed(FSoftRec.Name.View()));
     info.Add(std::to_string(FSoftRec.Category));
-    info.Add(Trim(FSoftRec.Services.Text()));
-    info.Add(Trim(FSoftRec.Processes.Text()));
-    info.Add(Trim(FSoftRec.Spare.Text()));
-    info.Add(Trim(FSoftRec.InstallFolder.Text()));
-    info.Add(Trim(FSoftRec.DesktopEntries.Text()));
-    info.Add(Trim(FSoftRec.ProgramsEntries.Text()));
-    info.Add(Trim(FSoftRec.StartupEntries.Text()));
-    info.Add(Trim(FSoftRec.StartMenuEntries.Text()));
+    info.Add(trimmed(FSoftRec.Services.View()));
+    info.Add(trimmed(FSoftRec.Processes.View()));
+    info.Add(trimmed(FSoftRec.Spare.View()));
+    info.Add(trimmed(FSoftRec.InstallFolder.View()));
+    info.Add(trimmed(FSoftRec.DesktopEntries.View()));
+    info.Add(trimmed(FSoftRec.ProgramsEntries.View()));
+    info.Add(trimmed(FSoftRec.StartupEntries.View()));
+    info.Add(trimmed(FSoftRec.StartMenuEntries.View()));
 
     constexpr auto probeSize = static_cast<int64_t>(sizeof(TSoftProbeRec));
     const int64_t first = FSoftRec.ProbeOffset;
@@ -761,7 +778,7 @@ int32_t TUFileOp::GetSoftInfo(const std::string& displayName, platform::TStringL
         PresentRecords(static_cast<int64_t>(FSoftStream.size()), first, FSoftRec.ProbeCount, probeSize);
     for (int64_t i = 0; i < present; ++i) {
         ReadSoftProbe(first + i * probeSize, FSoftProbe);
-        probeKeys.Add(ExpandPathTemplate(FSoftProbe.KeyTemplate.Text(), 2));
+        probeKeys.Add(ExpandTemplate(FSoftProbe.KeyTemplate.View(), 2));
         probeValues.Add(FSoftProbe.ValueName.Text());
     }
     return info.Count();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // The class library's file errors: a file that cannot be created, and one that exists but cannot be opened.
 class EFCreateError : public std::runtime_error {
@@ -30,7 +31,8 @@ template <std::size_t N> struct TShortString {
 
     // A length byte above the slot's capacity is clamped to the slot, so a corrupt record never reads
     // into its neighbour.
-    std::string Text() const { return std::string(Data, Length <= N ? Length : N); }
+    std::string Text() const { return std::string(View()); }
+    std::string_view View() const { return std::string_view(Data, Length <= N ? Length : N); }
 };
 
 #pragma pack(push, 1)
@@ -182,6 +184,8 @@ private:
     int64_t PresentDataIndexCount();
     int64_t PresentSoftRecordCount();
     TLookupTables& Tables();
+    // ExpandPathTemplate on text held elsewhere.
+    std::string ExpandTemplate(std::string_view templateText, uint16_t kind) const;
     // The index entry or software record of that number (from 0) into FDataIndex or FSoftRec.
     bool ReadDataIndexNumber(int64_t number);
     bool ReadSoftRecordNumber(int64_t number);

@@ -156,9 +156,9 @@ template <typename TValue>
 using TTextMap = std::unordered_map<std::string, TValue, TTextHash, std::equal_to<>>;
 
 std::mutex gListingMutex;
-TTextMap<std::shared_ptr<TFolderListing>> gListings; // by the folder's Linux path
-TTextMap<TSpelledFolder> gSpellings;                 // "C:\Program Files" -> the folder
-uint64_t gSpellingsPrefix = 0;                       // the prefix (by number) they were made under
+TTextMap<std::shared_ptr<TFolderListing>> gListings;        // by the folder's Linux path
+TTextMap<std::shared_ptr<const TSpelledFolder>> gSpellings; // "C:\Program Files" -> the folder
+uint64_t gSpellingsPrefix = 0;                              // the prefix (by number) they were made under
 
 // Whether Folder is Path itself or one of its ancestors, compared component by component.
 bool FolderHolds(const fs::path& folder, const fs::path& path) {
@@ -251,7 +251,7 @@ uint64_t gLastPrefixNumber = 0;
 // The current prefix's number, and its folder when asked for.
 uint64_t CurrentPrefix(fs::path* folder = nullptr) {
     const char* prefix = std::getenv("WINEPREFIX");
-    const char* home = std::getenv("HOME");
+    const char* home = prefix != nullptr && *prefix != '\0' ? nullptr : std::getenv("HOME");
     char kind = 'P';
     const char* source = "";
     if (prefix != nullptr && *prefix != '\0') {
@@ -377,6 +377,16 @@ TDrive CheckedDrive(char letter) {
 
 // The drive as the table last read names it, unchecked: a lookup that then stats through the drive's
 // dosdevices entry checks the link on the way. Empty when no table that may be trusted names it.
+// Whether the table that may be trusted names the drive (without copying its folders).
+bool DriveRemembered(char letter, uint64_t prefix) {
+    letter = LowerLetter(letter);
+    const uint64_t scope = CurrentLookupScope();
+    std::lock_guard lock(gDriveMutex);
+    return gDrives.Known && gDrives.Prefix == prefix &&
+           (gDrives.Settled || (scope != 0 && gDrives.CheckedInScope == scope)) &&
+           !gDrives.Folders[letter - 'a'].empty();
+}
+
 TDrive RememberedDrive(char letter, uint64_t prefix) {
     letter = LowerLetter(letter);
     const uint64_t scope = CurrentLookupScope();
@@ -462,15 +472,17 @@ struct TRawLookup {
 
 // The remembered listing of a folder when it can still be trusted: within the scope that checked it, or
 // after one stat shows that a settled folder has not changed.
-std::shared_ptr<TFolderListing> TrustedListing(const std::string& folder, const std::string& lookupFolder) {
+std::shared_ptr<TFolderListing> TrustedListing(const std::string& folder, const std::string& lookupFolder,
+                                               std::shared_ptr<TFolderListing> listing = nullptr) {
     const uint64_t scope = CurrentLookupScope();
-    std::shared_ptr<TFolderListing> listing;
     {
         std::lock_guard lock(gListingMutex);
-        auto found = gListings.find(folder);
-        if (found == gListings.end())
-            return nullptr;
-        listing = found->second;
+        if (!listing) {
+            auto found = gListings.find(folder);
+            if (found == gListings.end())
+                return nullptr;
+            listing = found->second;
+        }
         if (scope != 0 && listing->CheckedInScope == scope)
             return listing;
     }
@@ -514,13 +526,14 @@ void RememberSpelling(uint64_t prefix, std::string spelling, const std::string& 
         gSpellings.clear();
         gSpellingsPrefix = prefix;
     }
-    gSpellings.insert_or_assign(std::move(spelling), TSpelledFolder{folder, lookupFolder});
+    gSpellings.insert_or_assign(std::move(spelling),
+                                std::make_shared<const TSpelledFolder>(TSpelledFolder{folder, lookupFolder}));
 }
 
 // The deepest remembered folder that the path's first components spell, its listing and the number of
 // those components.
 struct TKnownFolder {
-    TSpelledFolder Folder;
+    std::shared_ptr<const TSpelledFolder> Folder;
     std::shared_ptr<TFolderListing> Listing;
     size_t Count = 0;
 };
@@ -533,7 +546,7 @@ std::optional<TKnownFolder> DeepestKnownFolder(uint64_t prefix, const TWindowsPa
     for (size_t count = path.Parts.size();; --count) {
         auto found = gSpellings.find(std::string_view(spelling));
         if (found != gSpellings.end()) {
-            auto listing = gListings.find(found->second.Folder);
+            auto listing = gListings.find(found->second->Folder);
             if (listing != gListings.end())
                 return TKnownFolder{found->second, listing->second, count};
         }
@@ -568,23 +581,25 @@ TRawLookup Walk(uint64_t prefix, const TWindowsPath& path, std::string folder, s
 }
 
 // An answer from the deepest known folder on the way, when it can give one with at most one system call.
-std::optional<TRawLookup> LookUpThroughKnownFolder(uint64_t prefix, const TWindowsPath& path) {
+std::optional<TRawLookup> LookUpThroughKnownFolder(uint64_t prefix, const TWindowsPath& path, bool wantPath) {
     std::optional<TKnownFolder> known = DeepestKnownFolder(prefix, path);
     if (!known || known->Count == path.Parts.size())
         return std::nullopt;
-    const TSpelledFolder& folder = known->Folder;
+    const TSpelledFolder& folder = *known->Folder;
     bool exactName = false;
     const TFolderEntry* entry = known->Listing->Find(path.Parts[known->Count], exactName);
     if (entry == nullptr) {
         // A miss, once the listing is shown to be current.
-        if (!TrustedListing(folder.Folder, folder.LookupFolder))
+        if (!TrustedListing(folder.Folder, folder.LookupFolder, known->Listing))
             return std::nullopt;
-        return TRawLookup{true, Joined(folder.Folder, path, known->Count), TEntryKind::Missing};
+        return TRawLookup{true, wantPath ? Joined(folder.Folder, path, known->Count) : std::string(),
+                          TEntryKind::Missing};
     }
     if (!exactName)
         return std::nullopt;
     if (known->Count + 1 == path.Parts.size() && CurrentLookupScope() != 0 &&
-        KindOfType(entry->Type) != TEntryKind::Unknown && TrustedListing(folder.Folder, folder.LookupFolder))
+        KindOfType(entry->Type) != TEntryKind::Unknown &&
+        TrustedListing(folder.Folder, folder.LookupFolder, known->Listing))
         return TRawLookup{true, Joined(folder.Folder, path, known->Count), KindOfType(entry->Type)};
     // The exact spelling exists as it stands: then that is what it names.
     struct stat info {};
@@ -593,23 +608,25 @@ std::optional<TRawLookup> LookUpThroughKnownFolder(uint64_t prefix, const TWindo
     return TRawLookup{true, Joined(folder.Folder, path, known->Count), KindOfStat(info)};
 }
 
-TRawLookup LookUp(const std::string& windowsPath) {
+// WantPath: the caller needs the Linux path of a miss too (a caller that asks only what lies there does
+// not).
+TRawLookup LookUp(const std::string& windowsPath, bool wantPath) {
     std::optional<TWindowsPath> path = SplitWindowsPath(windowsPath);
     if (!path)
         return {};
     const uint64_t prefix = CurrentPrefix();
 
     // With the drive known, a path through known folders (or that exists as spelled) costs one stat.
-    TDrive drive = RememberedDrive(path->Letter, prefix);
-    if (!drive.Folder.empty()) {
-        if (std::optional<TRawLookup> answer = LookUpThroughKnownFolder(prefix, *path))
+    if (DriveRemembered(path->Letter, prefix)) {
+        if (std::optional<TRawLookup> answer = LookUpThroughKnownFolder(prefix, *path, wantPath))
             return std::move(*answer);
+        TDrive drive = RememberedDrive(path->Letter, prefix);
         struct stat info {};
-        if (stat(Joined(drive.LookupRoot, *path, 0).c_str(), &info) == 0)
+        if (!drive.Folder.empty() && stat(Joined(drive.LookupRoot, *path, 0).c_str(), &info) == 0)
             return {true, Joined(drive.Folder, *path, 0), KindOfStat(info)};
     }
 
-    drive = CheckedDrive(path->Letter);
+    TDrive drive = CheckedDrive(path->Letter);
     if (drive.Folder.empty())
         return {};
     struct stat info {};
@@ -650,14 +667,14 @@ fs::path DriveFolder(char letter) {
 }
 
 std::optional<fs::path> ResolvePath(const std::string& windowsPath) {
-    TRawLookup lookup = LookUp(windowsPath);
+    TRawLookup lookup = LookUp(windowsPath, true);
     if (!lookup.Valid)
         return std::nullopt;
     return fs::path(std::move(lookup.Path));
 }
 
 TEntryKind EntryKindAt(const std::string& windowsPath) {
-    TRawLookup lookup = LookUp(windowsPath);
+    TRawLookup lookup = LookUp(windowsPath, false);
     if (!lookup.Valid)
         return TEntryKind::Missing;
     if (lookup.Kind != TEntryKind::Unknown)
@@ -679,7 +696,7 @@ void ForgetListings(const fs::path& changed, bool below) {
     };
     std::lock_guard lock(gListingMutex);
     std::erase_if(gListings, [&](const auto& item) { return forgotten(item.first); });
-    std::erase_if(gSpellings, [&](const auto& item) { return forgotten(item.second.Folder); });
+    std::erase_if(gSpellings, [&](const auto& item) { return forgotten(item.second->Folder); });
 }
 
 std::optional<fs::path> RealLocation(const std::string& windowsPath) {
