@@ -141,48 +141,81 @@ std::string VersionText(int32_t stamp, uint16_t format) {
 // (Aho-Corasick): each state keeps the lowest number of the names that end there or at its suffix states.
 class TNameMatcher {
 public:
-    void Add(const std::string& name, int64_t number) {
-        int32_t state = 0;
-        for (char c : name) {
-            int32_t next = Child(state, static_cast<unsigned char>(c));
-            if (next < 0) {
-                next = static_cast<int32_t>(FChildren.size());
-                FChildren[static_cast<size_t>(state)].emplace_back(static_cast<unsigned char>(c), next);
-                FChildren.emplace_back();
+    // Builds the automaton of the names (none empty) with their numbers. The names are sorted first, so
+    // that the trie is laid out one name after another and each state's edges end up side by side.
+    void Build(std::vector<std::pair<std::string, int64_t>> names) {
+        std::sort(names.begin(), names.end());
+        FLowest.assign(1, NoMatch);
+        struct TBuildEdge {
+            int32_t Parent;
+            unsigned char Label;
+            int32_t Child;
+        };
+        std::vector<TBuildEdge> edges;
+        std::vector<int32_t> path{0}; // the states along the previous name
+        const std::string* previous = nullptr;
+        for (const auto& [name, number] : names) {
+            size_t common = 0;
+            if (previous != nullptr)
+                while (common < name.size() && common < previous->size() &&
+                       name[common] == (*previous)[common])
+                    ++common;
+            path.resize(common + 1);
+            for (size_t depth = common; depth < name.size(); ++depth) {
+                const auto state = static_cast<int32_t>(FLowest.size());
                 FLowest.push_back(NoMatch);
+                edges.push_back({path.back(), static_cast<unsigned char>(name[depth]), state});
+                path.push_back(state);
             }
-            state = next;
+            auto& lowest = FLowest[static_cast<size_t>(path.back())];
+            lowest = std::min(lowest, number);
+            previous = &name;
         }
-        auto& lowest = FLowest[static_cast<size_t>(state)];
-        lowest = std::min(lowest, number);
-    }
 
-    void Finish() {
-        FFail.assign(FChildren.size(), 0);
+        // The edges by state: a state's edges were made in the order of their labels, and stay in it.
+        const size_t states = FLowest.size();
+        FEdgeBegin.assign(states + 1, 0);
+        for (const TBuildEdge& edge : edges)
+            ++FEdgeBegin[static_cast<size_t>(edge.Parent) + 1];
+        for (size_t state = 0; state < states; ++state)
+            FEdgeBegin[state + 1] += FEdgeBegin[state];
+        FEdges.assign(edges.size(), TEdge{});
+        std::vector<int32_t> filled(FEdgeBegin.begin(), FEdgeBegin.end() - 1);
+        for (const TBuildEdge& edge : edges)
+            FEdges[static_cast<size_t>(filled[static_cast<size_t>(edge.Parent)]++)] = {edge.Child,
+                                                                                       edge.Label};
+
+        // Suffix links, breadth first, each state also taking the lowest number of its suffix state.
+        FFail.assign(states, 0);
         std::vector<int32_t> queue;
-        queue.reserve(FChildren.size());
+        queue.reserve(states);
         queue.push_back(0);
         for (size_t head = 0; head < queue.size(); ++head) {
-            int32_t state = queue[head];
-            for (auto [c, child] : FChildren[static_cast<size_t>(state)]) {
+            const int32_t state = queue[head];
+            const auto end = static_cast<size_t>(FEdgeBegin[static_cast<size_t>(state) + 1]);
+            for (auto index = static_cast<size_t>(FEdgeBegin[static_cast<size_t>(state)]); index < end;
+                 ++index) {
+                const TEdge edge = FEdges[index];
                 int32_t fail = 0;
                 if (state != 0) {
                     fail = FFail[static_cast<size_t>(state)];
-                    while (fail != 0 && Child(fail, c) < 0)
+                    while (fail != 0 && Child(fail, edge.Label) < 0)
                         fail = FFail[static_cast<size_t>(fail)];
-                    int32_t next = Child(fail, c);
+                    const int32_t next = Child(fail, edge.Label);
                     fail = next >= 0 ? next : 0;
                 }
-                FFail[static_cast<size_t>(child)] = fail;
-                auto& lowest = FLowest[static_cast<size_t>(child)];
+                FFail[static_cast<size_t>(edge.Target)] = fail;
+                auto& lowest = FLowest[static_cast<size_t>(edge.Target)];
                 lowest = std::min(lowest, FLowest[static_cast<size_t>(fail)]);
-                queue.push_back(child);
+                queue.push_back(edge.Target);
             }
         }
     }
 
     // The lowest number of a name that occurs in Text, or -1.
     int64_t FirstIn(const std::string& text) const {
+        if (FEdgeBegin.empty())
+            return NoRecord; // not built
         int64_t best = NoMatch;
         int32_t state = 0;
         for (char ch : text) {
@@ -201,15 +234,24 @@ public:
 private:
     static constexpr int64_t NoMatch = std::numeric_limits<int64_t>::max();
 
+    struct TEdge {
+        int32_t Target = 0;
+        unsigned char Label = 0;
+    };
+
     int32_t Child(int32_t state, unsigned char c) const {
-        for (auto [label, child] : FChildren[static_cast<size_t>(state)])
-            if (label == c)
-                return child;
+        const auto end = static_cast<size_t>(FEdgeBegin[static_cast<size_t>(state) + 1]);
+        for (auto edge = static_cast<size_t>(FEdgeBegin[static_cast<size_t>(state)]); edge < end; ++edge)
+            if (FEdges[edge].Label == c)
+                return FEdges[edge].Target;
         return -1;
     }
 
-    std::vector<std::vector<std::pair<unsigned char, int32_t>>> FChildren{1};
-    std::vector<int64_t> FLowest{NoMatch};
+    // The edges of all states in one array, those of a state from FEdgeBegin[state] on, so that a search
+    // reads memory in a few places only.
+    std::vector<TEdge> FEdges;
+    std::vector<int32_t> FEdgeBegin;
+    std::vector<int64_t> FLowest;
     std::vector<int32_t> FFail;
 };
 
@@ -596,14 +638,16 @@ std::string TUFileOp::FindIdByDisplayName(const std::string& displayName) {
     TLookupTables& tables = Tables();
     if (!tables.HaveMatcher) {
         const int64_t count = PresentSoftRecordCount();
+        std::vector<std::pair<std::string, int64_t>> names;
+        names.reserve(static_cast<size_t>(count));
         for (int64_t i = 0; i < count; ++i) {
             PrefetchSoftRecord(i + PrefetchDistance);
-            const std::string name = platform::LowerCase(platform::Trim(SoftRecordHead(i).Name.Text()));
+            std::string name = platform::LowerCase(platform::Trim(SoftRecordHead(i).Name.Text()));
             // An empty name occurs in nothing.
             if (!name.empty())
-                tables.Matcher.Add(name, i);
+                names.emplace_back(std::move(name), i);
         }
-        tables.Matcher.Finish();
+        tables.Matcher.Build(std::move(names));
         tables.HaveMatcher = true;
     }
     // The scan asks about the same name several times in a row.

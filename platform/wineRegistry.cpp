@@ -429,11 +429,15 @@ std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location)
     return names;
 }
 
-std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, const std::string& name) {
-    std::lock_guard<std::mutex> guard(FMutex);
+const THiveValue* TWineRegistry::FindValue(const TKeyLocation& location, const std::string& name) {
     BeginCall(false);
     THiveKey* key = Walk(location);
-    const THiveValue* value = key != nullptr ? key->FindValue(name) : nullptr;
+    return key != nullptr ? key->FindValue(name) : nullptr;
+}
+
+std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, const std::string& name) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    const THiveValue* value = FindValue(location, name);
     if (value == nullptr)
         return std::nullopt;
     THiveValue copy;
@@ -441,6 +445,14 @@ std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, con
     copy.Type = value->Type;
     copy.Data = value->Data;
     return copy;
+}
+
+std::optional<uint32_t> TWineRegistry::ValueType(const TKeyLocation& location, const std::string& name) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    const THiveValue* value = FindValue(location, name);
+    if (value == nullptr)
+        return std::nullopt;
+    return value->Type;
 }
 
 TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std::string& name, uint32_t type,

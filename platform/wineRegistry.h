@@ -57,6 +57,8 @@ public:
     std::vector<std::string> KeyNames(const TKeyLocation& location);
     std::vector<std::string> ValueNames(const TKeyLocation& location);
     std::optional<THiveValue> Value(const TKeyLocation& location, const std::string& name);
+    // The type of a value, without a copy of its data.
+    std::optional<uint32_t> ValueType(const TKeyLocation& location, const std::string& name);
 
     TRegistryStatus SetValue(const TKeyLocation& location, const std::string& name, uint32_t type,
                              const std::string& data);
@@ -111,6 +113,8 @@ private:
     bool Writable(const TCachedHive& entry) const;
     TStart StartOf(HKEY root, const std::vector<std::string>& path) const;
     THiveKey* Walk(const TKeyLocation& location);
+    // The value of an open key on the trees as its open checked them (FMutex held), or null.
+    const THiveValue* FindValue(const TKeyLocation& location, const std::string& name);
     // Follows a path from a start; with Create, makes missing keys (in one hive, recorded in Created).
     TRegistryStatus Resolve(TStart start, bool followLast, bool create, TKeyLocation& location,
                             THiveKey*& key, std::optional<THiveFile>& created);
