@@ -212,7 +212,8 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
     TFileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
     std::string text;
     struct stat opened {};
-    if (!fd.Valid() || fstat(fd.Get(), &opened) != 0 || !ReadAll(fd.Get(), text)) {
+    if (!fd.Valid() || fstat(fd.Get(), &opened) != 0 ||
+        !ReadAll(fd.Get(), text, static_cast<uint64_t>(opened.st_size))) {
         // Unreadable: nothing to read, and nothing that may be written.
         entry = TCachedHive();
         entry.Hive = THive::Parse("");
