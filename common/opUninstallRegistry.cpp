@@ -349,6 +349,22 @@ bool TURegistryOp::DeleteRegItem(const std::string& path, uint16_t kind) {
     return FRegistry->DeleteValue(name);
 }
 
+namespace {
+
+// A folder text without the quotes around it and without trailing backslashes.
+std::string BareFolder(std::string folder) {
+    while (!folder.empty() && (folder.front() == '"' || folder.front() == ' '))
+        folder.erase(0, 1);
+    while (!folder.empty() && (folder.back() == '"' || folder.back() == '\\' || folder.back() == ' '))
+        folder.pop_back();
+    // A drive root keeps its backslash: "C:" alone is no full path.
+    if (folder.size() == 2 && folder[1] == ':')
+        folder += '\\';
+    return folder;
+}
+
+} // namespace
+
 int TURegistryOp::GetLeftoverKeys(const std::string& displayName, TStringList& items) {
     TUNINSTALL_DES des = GetUninstallDes(displayName, 0);
     const std::string& keyName = des.KeyName;
@@ -356,7 +372,8 @@ int TURegistryOp::GetLeftoverKeys(const std::string& displayName, TStringList& i
     std::string location = des.InstallLocation;
     // An install location that is a shared folder (a drive root, Program Files, the Windows folder...) is
     // contained in every other program's start-up and App Paths values; searching for it would take theirs.
-    if (!location.empty() && !safetyGuard::MayDeleteFolder(location))
+    // The folder is judged without the quotes and trailing backslashes around it.
+    if (!location.empty() && !safetyGuard::MayDeleteFolder(BareFolder(location)))
         location.clear();
     TKeyCloser closer(*FRegistry);
     items.Clear();

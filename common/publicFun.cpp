@@ -3,6 +3,7 @@
 #include "common/safetyGuard.h"
 #include "platform/dateTime.h"
 #include "platform/fileSystem.h"
+#include "platform/folderTree.h"
 #include "platform/messageBox.h"
 #include "platform/peResources.h"
 #include "platform/processes.h"
@@ -121,37 +122,6 @@ bool IsDotEntry(const platform::TFindData& entry) {
            (entry.Name == "." || entry.Name == "..");
 }
 
-bool IsLink(uint32_t attributes) {
-    return attributes != platform::INVALID_FILE_ATTRIBUTES &&
-           (attributes & platform::FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// A link goes as a link: its target, inside the tree or not, is never entered nor changed (clearing the
-// attributes of a link would change its target's).
-void DeleteLink(const std::string& path, uint32_t attributes) {
-    if (!platform::DeleteFile(path) && (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0)
-        platform::RemoveDirectory(path);
-}
-
-void DeleteTreeEntries(const std::string& folder) {
-    const std::string prefix = platform::IncludeTrailingBackslash(folder);
-    for (const auto& entry : platform::FindFiles(prefix + "*.*")) {
-        if (IsDotEntry(entry))
-            continue;
-        const std::string path = prefix + entry.Name;
-        if (IsLink(entry.Attributes)) {
-            DeleteLink(path, entry.Attributes);
-        } else if ((entry.Attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            DeleteTreeEntries(path);
-            platform::RemoveDirectory(path);
-        } else {
-            // Failures are passed over: what cannot go stays, and the result tells.
-            platform::SetFileAttributes(path, 0);
-            platform::DeleteFile(path);
-        }
-    }
-}
-
 } // namespace
 
 int SpecialFolderCsidl(int index) {
@@ -174,15 +144,24 @@ bool IsFolderEmpty(const std::string& folder) {
 bool DeleteFolderTree(const std::string& folder) {
     if (!safetyGuard::MayDeleteFolder(folder))
         return false;
-    const std::string path = platform::IncludeTrailingBackslash(folder);
-    const std::string bare = platform::ExcludeTrailingBackslash(folder);
-    uint32_t attributes = platform::GetFileAttributes(bare);
-    if (IsLink(attributes))
-        DeleteLink(bare, attributes);
-    else if (attributes != platform::INVALID_FILE_ATTRIBUTES)
-        DeleteTreeEntries(path);
-    platform::RemoveDirectory(bare);
-    return !platform::DirectoryExists(bare);
+    return platform::DeleteTree(folder);
+}
+
+bool DeleteItemFile(const std::string& file) {
+    if (!safetyGuard::MayDeleteFile(file))
+        return false;
+    platform::SetFileAttributes(file, platform::FILE_ATTRIBUTE_NORMAL);
+    return platform::DeleteFile(file);
+}
+
+bool DeleteShellEntryFile(const std::string& entry) {
+    return safetyGuard::MayDeleteShellEntryFile(entry) && platform::DeleteFile(entry);
+}
+
+bool DeleteShellEntryTree(const std::string& entry) {
+    if (!safetyGuard::MayDeleteShellEntryTree(entry))
+        return false;
+    return platform::DeleteTree(entry);
 }
 
 bool ProcessMatches(const std::string& exeFile, const std::string& exeName) {
@@ -204,7 +183,7 @@ void KillProcessByName(const std::string& exeName) {
         if (!ProcessMatches(entry.ExeFile, exeName))
             continue;
         if (safetyGuard::MayEndProcess(entry.ProcessId, entry.ExeFile))
-            platform::TerminateProcess(entry.ProcessId);
+            platform::TerminateProcess(entry);
         // The pause gives an ended process time to let go of its files; it follows every match, ended or
         // not, as a failed end does not tell whether the process is still going.
         platform::Sleep(1000);

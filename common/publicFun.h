@@ -75,10 +75,17 @@ void GetSpecialFolder(int index, std::string& path);
 
 // True when Folder holds no entry (hidden and system ones count), also when it does not exist.
 bool IsFolderEmpty(const std::string& folder);
-// Deletes Folder with everything in it, depth first, clearing attributes so that read-only, hidden and
-// system files go too; links inside are removed as links and never entered. A folder that the safety guard
-// refuses is left as it is. True when Folder no longer exists afterwards.
+// Deletes Folder with everything in it, depth first, read-only, hidden and system files too; links inside
+// are removed as links and never entered (platform::DeleteTree). A folder that the safety guard refuses is
+// left as it is. True when Folder no longer exists afterwards.
 bool DeleteFolderTree(const std::string& folder);
+
+// The removal's file deletions, each behind its guard: a database item of kind 1 (its attributes set to
+// normal first), a shell entry found by name in a special folder, and a menu-folder entry as a tree. False
+// when the guard refuses or the deletion fails.
+bool DeleteItemFile(const std::string& file);
+bool DeleteShellEntryFile(const std::string& entry);
+bool DeleteShellEntryTree(const std::string& entry);
 
 // The process match rule: the file-name part of ExeFile (after the last "\" or ":"), or all of it, equals
 // ExeName with ASCII letters compared in capitals.

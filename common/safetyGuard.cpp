@@ -1,6 +1,7 @@
 #include "common/safetyGuard.h"
 
 #include "platform/processes.h"
+#include "platform/registry.h"
 #include "platform/shellFolders.h"
 #include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
@@ -10,6 +11,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace safetyGuard {
@@ -155,28 +157,151 @@ bool IsAncestorOfThisProcess(uint32_t processId) {
 
 } // namespace
 
+namespace {
+
+// Where the directory entry that a deletion removes lies: the real place of its folder (every link
+// followed) and its name. A last component that is a link is the link itself, as a deletion removes only
+// the link. Nullopt when not even its folder exists (nothing there can be deleted).
+std::optional<std::filesystem::path> RealEntry(const std::string& path) {
+    auto resolved = platform::ResolvePath(path);
+    if (!resolved)
+        return std::nullopt;
+    auto normal = resolved->lexically_normal();
+    if (normal.filename().empty())
+        normal = normal.parent_path();
+    if (normal == normal.root_path())
+        return normal;
+    std::error_code error;
+    auto folder = std::filesystem::canonical(normal.parent_path(), error);
+    if (error)
+        return std::nullopt;
+    return folder / normal.filename();
+}
+
+// Whether a real location lies inside the real C: drive (below its root, never the root itself).
+bool IsInsideDriveC(const std::filesystem::path& real) {
+    const std::filesystem::path driveC = platform::DriveFolder('C');
+    if (driveC.empty())
+        return false;
+    std::error_code error;
+    const auto realDrive = std::filesystem::canonical(driveC, error);
+    return !error && real.lexically_normal() != realDrive && IsSameOrHolds(realDrive, real);
+}
+
+bool IsStrictlyInside(const std::filesystem::path& folder, const std::filesystem::path& other) {
+    return IsSameOrHolds(folder, other) && other.lexically_normal() != folder.lexically_normal();
+}
+
+// The special folder that directly holds Path (its Windows spelling), or empty.
+std::string SpecialFolderHolding(const std::string& path) {
+    const std::string comparable = ComparableFolder(path);
+    const size_t separator = comparable.rfind('\\');
+    if (comparable.size() <= 2 || separator == std::string::npos)
+        return {};
+    const std::string parent = comparable.substr(0, separator);
+    for (const auto& special : platform::AllSpecialFolderPaths())
+        if (!special.empty() && ComparableFolder(special) == parent)
+            return special;
+    return {};
+}
+
+// Shortcuts are the only files that a program leaves in a special folder outside the prefix.
+bool IsShortcutName(const std::string& name) {
+    for (const char* extension : {".lnk", ".url", ".pif", ".desktop"}) {
+        const size_t length = std::strlen(extension);
+        if (name.size() > length && platform::SameText(name.substr(name.size() - length), extension))
+            return true;
+    }
+    return false;
+}
+
+bool IsProtectedFolderOrHolder(const std::string& target, const std::optional<std::filesystem::path>& real,
+                               const std::vector<std::string>& kept) {
+    for (const auto& protectedFolder : kept) {
+        std::string comparable = ComparableFolder(protectedFolder);
+        if (!comparable.empty() && IsSameOrHolds(target, comparable))
+            return true;
+    }
+    if (!real)
+        return false;
+    if (IsProtectedLocation(*real))
+        return true;
+    for (const auto& protectedFolder : kept) {
+        auto protectedReal = platform::RealLocation(protectedFolder);
+        if (protectedReal && IsSameOrHolds(*real, *protectedReal))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool MayDeleteFolder(const std::string& folder) {
     const std::string target = ComparableFolder(folder);
     // A drive root, or anything that is not a full path (it would be taken from some current folder).
     if (target.size() <= 2)
         return false;
-    const std::vector<std::string> kept = ProtectedFolders();
-    for (const auto& protectedFolder : kept) {
-        std::string comparable = ComparableFolder(protectedFolder);
-        if (!comparable.empty() && IsSameOrHolds(target, comparable))
-            return false;
-    }
-    // The same checks on the real places, so that no link or other spelling leads around them.
-    auto real = platform::RealLocation(folder);
+    // The checks on the real place too, so that no link or other spelling leads around them.
+    const auto real = platform::RealLocation(folder);
+    if (IsProtectedFolderOrHolder(target, real, ProtectedFolders()))
+        return false;
+    // Outside drive_c lie the person's own files (Z: is "/", the profile's folders are links into the
+    // home folder): no folder tree there is any program's.
+    const auto entry = RealEntry(folder);
+    return !entry || IsInsideDriveC(*entry);
+}
+
+bool MayDeleteFile(const std::string& file) {
+    const std::string target = ComparableFolder(file);
+    if (target.size() <= 2)
+        return false;
+    const auto entry = RealEntry(file);
+    if (!entry)
+        return true;
+    if (!IsInsideDriveC(*entry))
+        return false;
+    // The running program's own files (itself, its databases, its settings) are nobody's leftovers.
+    const auto ownFolder = platform::RealLocation(platform::ExtractFilePath(platform::GetModuleFileName()));
+    return !(ownFolder && IsSameOrHolds(*ownFolder, *entry));
+}
+
+bool MayDeleteShellEntryFile(const std::string& entry) {
+    const std::string folder = SpecialFolderHolding(entry);
+    const std::string name = platform::ExtractFileName(entry);
+    if (folder.empty() || !MayDeleteShellEntry(name))
+        return false;
+    const auto real = RealEntry(entry);
     if (!real)
         return true;
-    if (IsProtectedLocation(*real))
+    if (IsInsideDriveC(*real))
+        return true;
+    // A special folder that Wine links into the home folder: only the entry itself, in that very folder,
+    // and only a shortcut (a hostile name such as ".bashrc" on a Desktop that is the home folder stays).
+    const auto realFolder = platform::RealLocation(folder);
+    return realFolder && real->parent_path() == realFolder->lexically_normal() && IsShortcutName(name);
+}
+
+bool MayDeleteShellEntryTree(const std::string& entry) {
+    const std::string folder = SpecialFolderHolding(entry);
+    if (folder.empty() || !MayDeleteShellEntry(platform::ExtractFileName(entry)))
         return false;
-    for (const auto& protectedFolder : kept) {
-        auto protectedReal = platform::RealLocation(protectedFolder);
-        if (protectedReal && IsSameOrHolds(*real, *protectedReal))
-            return false;
-    }
+    // Only the menus hold a program's folders of entries (a folder on a Desktop that is the home folder is
+    // the person's).
+    bool menu = false;
+    for (int csidl : {platform::CSIDL_PROGRAMS, platform::CSIDL_COMMON_PROGRAMS, platform::CSIDL_STARTMENU,
+                      platform::CSIDL_COMMON_STARTMENU})
+        menu = menu || ComparableFolder(platform::GetSpecialFolderPath(csidl)) == ComparableFolder(folder);
+    if (!menu)
+        return false;
+    const auto real = platform::RealLocation(entry);
+    if (!real)
+        return true;
+    const auto realFolder = platform::RealLocation(folder);
+    if (!realFolder || !IsStrictlyInside(*realFolder, *real))
+        return false;
+    // Not a special folder itself (a menu group may not be the Programs folder), nor what holds one.
+    if (IsProtectedFolderOrHolder(ComparableFolder(entry), real, ProtectedFolders()))
+        return false;
     return true;
 }
 
@@ -276,6 +401,19 @@ bool IsSharedKey(const TKeyParts& parts) {
     return false;
 }
 
+bool IsSharedInAnyView(const TKeyParts& parts);
+
+// Whether the key of Parts below a classes key (HKEY_CLASSES_ROOT, Software\Classes, or its 32-bit view
+// Software\Classes\Wow6432Node) is shared: the classes' first level (CLSID, file types, the 32-bit view
+// itself) is, as is every key shared in a view.
+bool IsSharedClassesKey(const TKeyParts& parts) {
+    if (parts.size() <= 1)
+        return true;
+    if (parts[0] == "wow6432node")
+        return IsSharedClassesKey(TKeyParts(parts.begin() + 1, parts.end()));
+    return IsSharedInAnyView(parts);
+}
+
 // Whether Parts, or the same key seen below one of the keys that another root shows (HKEY_CLASSES_ROOT is
 // Software\Classes, HKEY_CURRENT_CONFIG a control set's current hardware profile, HKEY_USERS\<sid> a user's
 // HKEY_CURRENT_USER), is shared: a key must not escape by being spelled through an alias.
@@ -286,21 +424,18 @@ bool IsSharedInAnyView(const TKeyParts& parts) {
         return TKeyParts(parts.begin() + static_cast<std::ptrdiff_t>(count), parts.end());
     };
     if (StartsWith(parts, {"software", "classes"}))
-        return IsSharedInAnyView(below(2));
+        return IsSharedClassesKey(below(2));
     if (StartsWith(parts, {"software", "wow6432node", "classes"}))
-        return IsSharedInAnyView(below(3));
+        return IsSharedClassesKey(below(3));
     if (parts.size() >= 4 && parts[0] == "system" && IsControlSet(parts[1]) &&
         parts[2] == "hardware profiles" && parts[3] == "current")
         return IsSharedInAnyView(below(4));
     return false;
 }
 
-} // namespace
-
-bool MayDeleteRegistryKey(const std::string& fullKeyPath) {
-    // Empty components (doubled, leading or trailing backslashes) name nothing; "." and ".." are refused
-    // outright, so that no layer below can read them as a step up.
-    TKeyParts parts;
+// The parts of a key path, lower-case, without empty components; false for "." or "..", which no layer
+// below may read as a step up.
+bool SplitKey(const std::string& fullKeyPath, TKeyParts& parts) {
     size_t start = 0;
     while (start <= fullKeyPath.size()) {
         size_t end = fullKeyPath.find('\\', start);
@@ -313,17 +448,68 @@ bool MayDeleteRegistryKey(const std::string& fullKeyPath) {
             parts.push_back(std::move(part));
         start = end + 1;
     }
-    if (parts.empty())
-        return false;
-    TRegistryRoot root = RegistryRootNamed(parts[0]);
-    if (root == TRegistryRoot::Unknown)
-        return false;
+    return true;
+}
+
+// Whether a key as spelled (root first, lower-case parts) is shared, judged below the root it names.
+bool IsSharedSpelling(const TKeyParts& parts) {
+    const TRegistryRoot root = RegistryRootNamed(parts[0]);
     TKeyParts key(parts.begin() + 1, parts.end());
-    if (IsSharedInAnyView(key))
+    switch (root) {
+    case TRegistryRoot::Unknown:
+        return true;
+    case TRegistryRoot::Classes:
+        return IsSharedClassesKey(key);
+    case TRegistryRoot::Config:
+        return key.empty() || IsSharedInAnyView(key);
+    case TRegistryRoot::Users:
+        // Below HKEY_USERS each user's key is a root of its own.
+        return key.size() <= 1 || IsSharedInAnyView(TKeyParts(key.begin() + 1, key.end()));
+    default:
+        return IsSharedInAnyView(key);
+    }
+}
+
+const char* FullRootName(TRegistryRoot root) {
+    switch (root) {
+    case TRegistryRoot::Machine:
+        return "HKEY_LOCAL_MACHINE";
+    case TRegistryRoot::User:
+        return "HKEY_CURRENT_USER";
+    case TRegistryRoot::Users:
+        return "HKEY_USERS";
+    case TRegistryRoot::Classes:
+        return "HKEY_CLASSES_ROOT";
+    case TRegistryRoot::Config:
+        return "HKEY_CURRENT_CONFIG";
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
+bool MayDeleteRegistryKey(const std::string& fullKeyPath) {
+    TKeyParts parts;
+    if (!SplitKey(fullKeyPath, parts) || parts.empty())
         return false;
-    // Below HKEY_USERS each user's key is a root of its own.
-    if (root == TRegistryRoot::Users && IsSharedInAnyView(TKeyParts(key.begin() + 1, key.end())))
+    const TRegistryRoot root = RegistryRootNamed(parts[0]);
+    if (root == TRegistryRoot::Unknown || IsSharedSpelling(parts))
         return false;
+    // The key that the path really is, once the root's alias and the link keys on the way are resolved,
+    // both as the deletion would take it (a last link as itself) and as what a last link names.
+    const size_t firstSeparator = fullKeyPath.find('\\');
+    const std::string spelled =
+        std::string(FullRootName(root)) +
+        (firstSeparator == std::string::npos ? "" : fullKeyPath.substr(firstSeparator));
+    for (bool followLast : {false, true}) {
+        const std::string resolved = platform::ResolveKeyPath(spelled, followLast);
+        if (resolved.empty())
+            continue;
+        TKeyParts real;
+        if (!SplitKey(resolved, real) || real.empty() || IsSharedSpelling(real))
+            return false;
+    }
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/dateTime.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -30,10 +31,7 @@ TDateTime MachineNow() {
     auto now = system_clock::now();
     std::time_t seconds = system_clock::to_time_t(now);
     auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                          local.tm_sec, static_cast<int>(millis));
+    return LocalDateTimeOf(seconds, static_cast<int>(millis));
 }
 
 // Calendar fields of a day counted from 0001-01-01 (day 0).
@@ -74,6 +72,18 @@ std::string TwoDigits(int value) {
 }
 
 } // namespace
+
+TDateTime LocalDateTimeOf(long long unixSeconds, int milliseconds) {
+    auto seconds = static_cast<std::time_t>(unixSeconds);
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr)
+        return UnixToDateTime(unixSeconds);
+    // A time zone that counts leap seconds names the inserted second :60; the value has no such second, so
+    // it stays at :59 (the clock must not fail for it).
+    int second = std::min(local.tm_sec, 59);
+    return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                          second, std::clamp(milliseconds, 0, 999));
+}
 
 TDateTime Now() {
     TClockFunction clock;

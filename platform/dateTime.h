@@ -14,6 +14,9 @@ inline constexpr double UnixDateDelta = 25569.0;
 
 // The local date and time now, read through a replaceable clock so that tests can fix it.
 TDateTime Now();
+// The local date and time of a moment in Unix seconds (the machine clock's reading, without the seam). A
+// leap second (:60 in a time zone that counts them) reads as :59.
+TDateTime LocalDateTimeOf(long long unixSeconds, int milliseconds);
 // Today's local date at 00:00.
 TDateTime Date();
 using TClockFunction = std::function<TDateTime()>;

@@ -417,13 +417,18 @@ bool CanOpenForReading(const std::string& path) {
 
 namespace {
 
-// The file opened for a whole read, with its status; not valid for a folder or a file that cannot be opened.
+// A regular file opened for a whole read, with its status; not valid for anything else. Opened without
+// waiting, so that a FIFO or a device in the file's place cannot block the reader; only a regular file has
+// a whole content to read.
 TFileDescriptor OpenForWholeRead(const std::string& path, struct stat& info) {
     std::optional<fs::path> resolved = Resolve(path);
     if (!resolved)
         return TFileDescriptor();
-    TFileDescriptor fd(open(resolved->c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode))
+    TFileDescriptor fd(open(resolved->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return TFileDescriptor();
+    int flags = fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
         return TFileDescriptor();
     return fd;
 }
@@ -435,8 +440,7 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
     TFileDescriptor fd = OpenForWholeRead(path, info);
     if (!fd.Valid())
         return false;
-    return S_ISREG(info.st_mode) ? ReadAll(fd.Get(), content, static_cast<uint64_t>(info.st_size))
-                                 : ReadAll(fd.Get(), content);
+    return ReadAll(fd.Get(), content, static_cast<uint64_t>(info.st_size));
 }
 
 TFileBytes::TFileBytes(std::string_view bytes) : FData(new char[bytes.size() + 1]), FSize(bytes.size()) {
@@ -448,13 +452,6 @@ bool ReadWholeFile(const std::string& path, TFileBytes& content) {
     TFileDescriptor fd = OpenForWholeRead(path, info);
     if (!fd.Valid())
         return false;
-    if (!S_ISREG(info.st_mode)) {
-        std::string bytes;
-        if (!ReadAll(fd.Get(), bytes))
-            return false;
-        content = TFileBytes(bytes);
-        return true;
-    }
     const auto size = static_cast<size_t>(info.st_size);
     TFileBytes result;
     result.FData.reset(new char[size + 1]); // left unfilled: the read fills it

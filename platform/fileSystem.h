@@ -69,7 +69,8 @@ bool GetFileTimes(const std::string& path, TFileTimes& times);
 
 // Whether a file can be opened for reading now (it exists, is no folder, and reading is permitted).
 bool CanOpenForReading(const std::string& path);
-// The whole content of a file; false when it cannot be opened or read.
+// The whole content of a regular file; false when it cannot be opened or read, or is no regular file (a
+// FIFO or a device is refused at once rather than waited on).
 bool ReadWholeFile(const std::string& path, std::string& content);
 
 // A file's bytes held in one buffer of the file's size, which nothing fills before the read does (a large

@@ -26,7 +26,15 @@ int MessageBox(const std::string& text, const std::string& caption, uint32_t fla
 
 using TMessageBoxHandler =
     std::function<int(const std::string& text, const std::string& caption, uint32_t flags)>;
-// Installs Handler and returns the one it replaces; an empty handler restores the default.
+// Installs Handler and returns the one it replaces; an empty handler restores the default. The thread that
+// installs a handler is its thread (for a windowed program, the GUI thread).
 TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler handler);
+
+// Runs a call on the handler's thread and returns its answer once it has run there (a windowed program runs
+// it through its event loop and waits). With a dispatcher installed, a message box asked on any other
+// thread (the update check's, for one) is shown on the handler's thread; without one, the handler is called
+// on the asking thread. An empty dispatcher removes it.
+using TMessageBoxDispatcher = std::function<int(const std::function<int()>& call)>;
+void SetMessageBoxDispatcher(TMessageBoxDispatcher dispatcher);
 
 } // namespace platform

@@ -11,6 +11,7 @@
 #include <memory>
 #include <signal.h>
 #include <sstream>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -47,6 +48,7 @@ struct TStatFields {
     char State = '\0';
     uint32_t ParentProcessId = 0;
     unsigned long Flags = 0;
+    uint64_t StartTime = 0;
 };
 
 bool ReadStat(const std::string& folder, TStatFields& fields) {
@@ -59,6 +61,12 @@ bool ReadStat(const std::string& folder, TStatFields& fields) {
     rest >> fields.State >> parent >> group >> session >> tty >> terminalGroup >> fields.Flags;
     if (!rest)
         return false;
+    // Fields 10 to 21 (fault counts, times, priority, threads) come before the start time, field 22.
+    std::string skipped;
+    for (int field = 10; field <= 21 && rest; ++field)
+        rest >> skipped;
+    if (!(rest >> fields.StartTime))
+        fields.StartTime = 0;
     fields.ParentProcessId = parent > 0 ? static_cast<uint32_t>(parent) : 0;
     return true;
 }
@@ -143,7 +151,8 @@ std::vector<TProcessEntry> CreateProcessSnapshot() {
         std::string program = ReadLink(folder + "/exe");
         if (program.empty())
             continue;
-        entries.push_back({processId, stat.ParentProcessId, ProgramText(folder, program, windowsPaths)});
+        entries.push_back(
+            {processId, stat.ParentProcessId, ProgramText(folder, program, windowsPaths), stat.StartTime});
     }
     return entries;
 }
@@ -152,6 +161,30 @@ bool TerminateProcess(uint32_t processId) {
     if (processId == 0 || processId > static_cast<uint32_t>(INT_MAX))
         return false;
     return kill(static_cast<pid_t>(processId), SIGKILL) == 0;
+}
+
+bool TerminateProcess(const TProcessEntry& entry) {
+    if (entry.ProcessId == 0 || entry.ProcessId > static_cast<uint32_t>(INT_MAX) || entry.StartTime == 0)
+        return false;
+    const auto pid = static_cast<pid_t>(entry.ProcessId);
+    const std::string folder = "/proc/" + std::to_string(entry.ProcessId);
+    auto isSame = [&] {
+        TStatFields stat;
+        return ReadStat(folder, stat) && stat.StartTime == entry.StartTime;
+    };
+    // The handle holds on to the process that has the number now; read after it is open, the start time
+    // tells whether that is still the snapshot's.
+    const long handle = syscall(SYS_pidfd_open, pid, 0);
+    if (handle >= 0) {
+        const int fd = static_cast<int>(handle);
+        const bool ended = isSame() && syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0) == 0;
+        close(fd);
+        return ended;
+    }
+    if (errno != ENOSYS)
+        return false;
+    // A kernel without process handles: the check and the signal follow each other as closely as can be.
+    return isSame() && kill(pid, SIGKILL) == 0;
 }
 
 uint32_t GetCurrentProcessId() {

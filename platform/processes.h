@@ -13,6 +13,9 @@ struct TProcessEntry {
     uint32_t ProcessId = 0;
     uint32_t ParentProcessId = 0;
     std::string ExeFile;
+    // When the process started (clock ticks since boot): a process number that was reused belongs to a
+    // process that started later.
+    uint64_t StartTime = 0;
 };
 
 // The running processes of the current user (the same real user id), in the order of /proc. Zombies and
@@ -22,6 +25,10 @@ std::vector<TProcessEntry> CreateProcessSnapshot();
 // Ends a process at once (SIGKILL), as TerminateProcess does. False when no such process exists or the
 // signal is not permitted.
 bool TerminateProcess(uint32_t processId);
+// Ends the process of a snapshot entry only while its number still belongs to that process (the same start
+// time): a process that ended and whose number a new process took is never hit. The check and the signal
+// go to one process handle (a pidfd), so the number cannot change hands between them.
+bool TerminateProcess(const TProcessEntry& entry);
 
 // The running program's own process, and the parent of a process (0 when it is unknown or gone).
 uint32_t GetCurrentProcessId();

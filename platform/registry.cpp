@@ -168,4 +168,47 @@ bool TRegistry::DeleteValue(const std::string& name) {
     return TWineRegistry::Instance().DeleteValue(FSession->Location, name) == TRegistryStatus::Ok;
 }
 
+std::string ResolveKeyPath(const std::string& fullKeyPath, bool followLast) {
+    std::vector<std::string> parts = SplitKeyPath(fullKeyPath);
+    if (parts.empty())
+        return {};
+    std::optional<HKEY> root = RootKeyOfName(parts.front());
+    if (!root)
+        return {};
+    parts.erase(parts.begin());
+    std::vector<std::string> missing;
+    std::optional<TKeyLocation> location =
+        TWineRegistry::Instance().Locate(*root, parts, followLast, missing);
+    if (!location)
+        return {};
+    std::string result = location->UsersRoot                   ? "HKEY_USERS"
+                         : location->Hive == THiveFile::System ? "HKEY_LOCAL_MACHINE"
+                         : location->Hive == THiveFile::User   ? "HKEY_CURRENT_USER"
+                                                               : "HKEY_USERS\\.Default";
+    for (const std::string& name : location->Path)
+        result += "\\" + name;
+    for (const std::string& name : missing)
+        result += "\\" + name;
+    return result;
+}
+
+TRegistryBatch::TRegistryBatch() : FOpen(TWineRegistry::Instance().BeginBatch() == TRegistryStatus::Ok) {}
+
+TRegistryBatch::~TRegistryBatch() {
+    Abandon();
+}
+
+bool TRegistryBatch::Commit() {
+    if (!FOpen)
+        return false;
+    FOpen = false;
+    return TWineRegistry::Instance().CommitBatch() == TRegistryStatus::Ok;
+}
+
+void TRegistryBatch::Abandon() {
+    if (FOpen)
+        TWineRegistry::Instance().AbandonBatch();
+    FOpen = false;
+}
+
 } // namespace platform

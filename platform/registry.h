@@ -22,6 +22,13 @@ inline constexpr HKEY HKEY_CURRENT_CONFIG = 0x80000005;
 // writes roots at the head of its paths; nothing for any other text (abbreviations included).
 std::optional<HKEY> RootKeyOfName(const std::string& name);
 
+// The key that a full key path ("HKEY_CLASSES_ROOT\Wow6432Node\CLSID") really is: its root's alias and
+// every link key on the way resolved, the last component's link too when FollowLast, spelled from the
+// root of the registry file it lies in ("HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\CLSID";
+// HKEY_CURRENT_USER also for the user's own key of HKEY_USERS, and HKEY_USERS\.Default) with the names as
+// stored; a part that does not exist is kept as given. Empty when the root or the user's key is unknown.
+std::string ResolveKeyPath(const std::string& fullKeyPath, bool followLast);
+
 inline constexpr uint32_t KEY_READ = 0x20019;
 inline constexpr uint32_t KEY_WRITE = 0x20006;
 inline constexpr uint32_t KEY_ALL_ACCESS = 0xF003F;
@@ -101,6 +108,32 @@ private:
     uint32_t FAccess = KEY_ALL_ACCESS;
     std::string FCurrentPath;
     std::unique_ptr<TRegistrySession> FSession;
+};
+
+// A batch of registry changes for one job (a removal): while it is open, the changes that this thread makes
+// through any TRegistry are made in memory (every reader of this process sees them at once), and Commit
+// saves each changed registry file once. A change that fails inside the batch changes nothing and leaves
+// the batch's other changes standing; the caller commits them or lets the batch go, which drops them all.
+// Other threads' changes wait for the end of the batch (a bounded wait, then they fail). Begin, commit and
+// end on the same thread; batches nest, and the outermost decides. See TWineRegistry for the details.
+class TRegistryBatch {
+public:
+    // Begins the batch; Begun tells whether it could (not while a wineserver runs for the prefix, nor
+    // without a prefix, nor while another program's writer holds the registry past the bounded wait).
+    TRegistryBatch();
+    // Abandons the batch unless it was committed.
+    ~TRegistryBatch();
+    TRegistryBatch(const TRegistryBatch&) = delete;
+    TRegistryBatch& operator=(const TRegistryBatch&) = delete;
+
+    bool Begun() const { return FOpen; }
+    // Saves the batch's changes and ends it; true when every changed file was saved.
+    bool Commit();
+    // Ends the batch and drops its changes.
+    void Abandon();
+
+private:
+    bool FOpen = false;
 };
 
 } // namespace platform

@@ -141,7 +141,7 @@ bool TService::Control(uint32_t control, const TProcessFilter& mayEnd) {
             continue;
         if (mayEnd && !mayEnd(entry.ProcessId, entry.ExeFile))
             continue;
-        ended = TerminateProcess(entry.ProcessId) || ended;
+        ended = TerminateProcess(entry) || ended;
     }
     return ended;
 }

@@ -132,7 +132,8 @@ bool TryStrToInt(const std::string& s, int& value) {
     } else {
         // Hexadecimal text names the 32 bits of the number, as the class library reads it.
         auto bits = static_cast<unsigned int>(magnitude);
-        value = negative ? -static_cast<int>(bits) : static_cast<int>(bits);
+        // Negated in unsigned arithmetic: the lowest int ("-$80000000") has no positive counterpart.
+        value = static_cast<int>(negative ? 0u - bits : bits);
     }
     return true;
 }

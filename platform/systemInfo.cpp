@@ -6,19 +6,40 @@
 #include <mutex>
 #include <pwd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
 namespace {
 std::mutex gModuleMutex;
 std::filesystem::path gModuleFileForTesting;
+
+std::filesystem::path ReadOwnFile() {
+    std::error_code error;
+    std::string own = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    // A program file that was replaced before this was read is still the one the program started from.
+    const std::string deleted = " (deleted)";
+    if (own.size() > deleted.size() && own.compare(own.size() - deleted.size(), deleted.size(), deleted) == 0)
+        own.resize(own.size() - deleted.size());
+    return own;
+}
+
+// Read as the program starts: once its file is replaced (Update installs a new KV.exe over the running
+// one), /proc names the old file "... (deleted)", while the program's own path is still where it started.
+const std::filesystem::path gStartedFrom = ReadOwnFile();
 } // namespace
 
 std::string GetUserName() {
     if (const char* user = std::getenv("USER"); user != nullptr && *user != '\0')
         return user;
-    if (const passwd* entry = getpwuid(geteuid()); entry != nullptr && entry->pw_name != nullptr)
-        return entry->pw_name;
+    // getpwuid shares one buffer between threads; the reentrant form fills one of the caller's.
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr)
+        return found->pw_name;
     return {};
 }
 
@@ -36,8 +57,7 @@ std::filesystem::path ModuleFilePath() {
         if (!gModuleFileForTesting.empty())
             return gModuleFileForTesting;
     }
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error);
+    return gStartedFrom;
 }
 
 std::string GetModuleFileName() {

@@ -16,7 +16,8 @@ std::string GetSystemDirectory();
 std::string GetModuleFileName();
 // Sets the program file (a Linux path) that GetModuleFileName reports; an empty path restores the real one.
 void SetModuleFileNameForTesting(const std::filesystem::path& programFile);
-// The Linux path of the running program's own file (or of the file set for testing).
+// The Linux path of the running program's own file (or of the file set for testing): the path it was
+// started from, also after that file was replaced or removed.
 std::filesystem::path ModuleFilePath();
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/wineHive.h"
 
+#include "platform/unicodeCase.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -110,25 +112,6 @@ void UnitsToUtf8(const char16_t* units, size_t count, std::string& out) {
         }
         AppendUtf8(out, c);
     }
-}
-
-uint32_t FoldCode(uint32_t c) {
-    if (c >= 'A' && c <= 'Z')
-        return c + 0x20;
-    if (c < 0xc0)
-        return c;
-    if ((c >= 0xc0 && c <= 0xde && c != 0xd7) || (c >= 0x391 && c <= 0x3ab && c != 0x3a2) ||
-        (c >= 0x410 && c <= 0x42f))
-        return c + 0x20;
-    if (c >= 0x400 && c <= 0x40f)
-        return c + 0x50;
-    if (c >= 0x100 && c <= 0x17f && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17f) {
-        // Latin Extended-A pairs a capital with the small letter after it; the runs shift at 0x139 and 0x179.
-        bool oddCapitals = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17e);
-        if (oddCapitals ? (c % 2 == 1) : (c % 2 == 0))
-            return c == 0x178 ? 0xff : c + 1;
-    }
-    return c;
 }
 
 bool IsHex(char c) {
@@ -406,28 +389,7 @@ std::string Utf8ToUtf16Le(std::string_view text) {
 }
 
 std::string FoldName(std::string_view name) {
-    std::string out(name);
-    size_t i = 0;
-    for (; i < out.size(); ++i) {
-        auto c = static_cast<unsigned char>(out[i]);
-        if (c >= 0x80)
-            break;
-        if (c >= 'A' && c <= 'Z')
-            out[i] = static_cast<char>(c + 0x20);
-    }
-    if (i == out.size())
-        return out;
-    out.resize(i);
-    while (i < name.size()) {
-        auto c = static_cast<unsigned char>(name[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
-            ++i;
-            continue;
-        }
-        AppendUtf8(out, FoldCode(DecodeUtf8(name, i)));
-    }
-    return out;
+    return WineCaseKey(name);
 }
 
 uint64_t CurrentFileTime() {

@@ -14,8 +14,8 @@ namespace platform {
 // store it). Invalid input becomes U+FFFD; the UTF-16 reading stops at the end of the data, not at a NUL.
 std::string Utf16LeToUtf8(std::string_view bytes);
 std::string Utf8ToUtf16Le(std::string_view text);
-// The name folded for comparisons without regard to case: ASCII, Latin-1, Latin Extended-A, Greek and
-// Cyrillic capitals become small letters (Wine folds every name it compares).
+// The key under which names compare and order without regard to case, as Wine compares them
+// (platform::WineCaseKey): equal keys name the same key or value, and keys compare in Wine's order.
 std::string FoldName(std::string_view name);
 
 // One registry value: its name (UTF-8), its type and its data bytes exactly as a program would read them

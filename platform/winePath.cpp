@@ -2,6 +2,7 @@
 
 #include "platform/lookupScope.h"
 #include "platform/sysUtils.h"
+#include "platform/wineHive.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -51,8 +52,8 @@ void AppendName(std::string& folder, std::string_view name) {
     folder.append(name);
 }
 
-// A folder's names as one listing read them: by their lower-case form, each form with its names in the
-// folder's order and the type that the listing gave each.
+// A folder's names as one listing read them: by their folded form (as registry names fold), each form with
+// its names in the folder's order and the type that the listing gave each.
 struct TFolderEntry {
     std::string Name;
     unsigned char Type = DT_UNKNOWN;
@@ -67,16 +68,13 @@ struct TFolderListing {
     bool Settled = false;
     // The lookup scope whose check this listing passed (or that read it), 0 for none.
     uint64_t CheckedInScope = 0;
-    std::unordered_map<std::string, std::vector<TFolderEntry>> ByLowerName;
+    std::unordered_map<std::string, std::vector<TFolderEntry>> ByFoldedName;
 
-    // The entry of that name: the exact name first, else the first name that equals it without regard to
-    // case; null when there is none.
+    // The entry of that name: the exact name first, else the first name that folds as it does; null when
+    // there is none.
     const TFolderEntry* Find(std::string_view name, bool& exact) const {
-        std::string lower(name);
-        for (char& c : lower)
-            c = LowerLetter(c);
-        auto found = ByLowerName.find(lower);
-        if (found == ByLowerName.end())
+        auto found = ByFoldedName.find(FoldName(name));
+        if (found == ByFoldedName.end())
             return nullptr;
         for (const TFolderEntry& entry : found->second)
             if (entry.Name == name) {
@@ -135,7 +133,7 @@ std::shared_ptr<TFolderListing> ReadListing(const std::string& lookupFolder) {
     while (const dirent* entry = readdir(directory.get())) {
         std::string name = entry->d_name;
         if (name != "." && name != "..")
-            listing->ByLowerName[LowerCase(name)].push_back({std::move(name), entry->d_type});
+            listing->ByFoldedName[FoldName(name)].push_back({std::move(name), entry->d_type});
     }
     return listing;
 }

@@ -5,6 +5,7 @@
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -31,6 +33,8 @@ constexpr int MaximumLinkHops = 16;
 std::mutex SeamMutex;
 fs::path RuntimeFolderOverride;
 std::function<bool(int)> SaveHook;
+std::chrono::milliseconds WriterWaitOverride{0};
+constexpr std::chrono::milliseconds DefaultWriterWait{5000};
 
 fs::path RuntimeFolder() {
     std::lock_guard<std::mutex> guard(SeamMutex);
@@ -52,28 +56,6 @@ bool IsFolder(const fs::path& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
-
-// The exclusive lock that writers of one prefix take while they reload, change and save a hive.
-class TWritersLock {
-public:
-    explicit TWritersLock(const fs::path& prefix) {
-        FDescriptor = open((prefix / WritersLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (FDescriptor >= 0) {
-            while (flock(FDescriptor, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~TWritersLock() {
-        if (FDescriptor >= 0)
-            close(FDescriptor); // releases the lock
-    }
-    TWritersLock(const TWritersLock&) = delete;
-    TWritersLock& operator=(const TWritersLock&) = delete;
-    bool Held() const { return FDescriptor >= 0; }
-
-private:
-    int FDescriptor = -1;
-};
 
 bool SameName(const std::string& a, const char* b) {
     return FoldName(a) == FoldName(b);
@@ -114,6 +96,47 @@ uint64_t BumpGeneration(const fs::path& prefix, size_t hive) {
 
 } // namespace
 
+// The exclusive lock that writers of one prefix take while they reload, change and save a hive; waited for
+// up to a bound, so that a writer that never lets go makes the others fail rather than hang.
+class TWritersLock {
+public:
+    TWritersLock(const fs::path& prefix, std::chrono::milliseconds wait) {
+        FDescriptor = open((prefix / WritersLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (FDescriptor < 0)
+            return;
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        auto pause = std::chrono::milliseconds(1);
+        bool told = false;
+        while (flock(FDescriptor, LOCK_EX | LOCK_NB) != 0) {
+            if (!told) {
+                told = true;
+                CallSaveHook(0);
+            }
+            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+                FTimedOut = errno == EWOULDBLOCK;
+                close(FDescriptor);
+                FDescriptor = -1;
+                return;
+            }
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(20));
+        }
+    }
+    ~TWritersLock() {
+        if (FDescriptor >= 0)
+            close(FDescriptor); // releases the lock
+    }
+    TWritersLock(const TWritersLock&) = delete;
+    TWritersLock& operator=(const TWritersLock&) = delete;
+    bool Held() const { return FDescriptor >= 0; }
+    // Another writer held the lock for the whole wait.
+    bool TimedOut() const { return FTimedOut; }
+
+private:
+    int FDescriptor = -1;
+    bool FTimedOut = false;
+};
+
 std::vector<std::string> SplitKeyPath(const std::string& path) {
     std::vector<std::string> parts;
     size_t start = 0;
@@ -141,6 +164,16 @@ void TWineRegistry::SetRuntimeFolderForTesting(fs::path folder) {
 void TWineRegistry::SetSaveHookForTesting(std::function<bool(int stage)> hook) {
     std::lock_guard<std::mutex> guard(SeamMutex);
     SaveHook = std::move(hook);
+}
+
+void TWineRegistry::SetWriterWaitForTesting(std::chrono::milliseconds wait) {
+    std::lock_guard<std::mutex> guard(SeamMutex);
+    WriterWaitOverride = wait;
+}
+
+std::chrono::milliseconds TWineRegistry::WriterWait() const {
+    std::lock_guard<std::mutex> guard(SeamMutex);
+    return WriterWaitOverride.count() > 0 ? WriterWaitOverride : DefaultWriterWait;
 }
 
 void TWineRegistry::BeginCall(bool checkAgain) {
@@ -190,9 +223,20 @@ uint64_t TWineRegistry::Generation(THiveFile hive) {
     return FGenerations[static_cast<size_t>(hive)];
 }
 
+void TWineRegistry::TCachedHive::TakeIdentity(const struct stat& info) {
+    Device = info.st_dev;
+    Inode = info.st_ino;
+    Size = info.st_size;
+    ModificationTime = info.st_mtim;
+    Mode = info.st_mode;
+}
+
 TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
     const fs::path& file = FileOf(hive);
     TCachedHive& entry = *FEntries[static_cast<size_t>(hive)];
+    // A change of this process that is not saved yet is the newest state there is.
+    if (entry.Dirty && entry.Hive)
+        return entry;
     struct stat info {};
     if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         // A file that vanished is an empty hive.
@@ -221,11 +265,7 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
     }
     fd.Close();
     entry.Exists = true;
-    entry.Device = opened.st_dev;
-    entry.Inode = opened.st_ino;
-    entry.Size = opened.st_size;
-    entry.ModificationTime = opened.st_mtim;
-    entry.Mode = opened.st_mode;
+    entry.TakeIdentity(opened);
     entry.Generation = Generation(hive);
     entry.Hive = THive::Parse(std::move(text));
     return entry;
@@ -377,20 +417,36 @@ std::optional<TKeyLocation> TWineRegistry::Find(HKEY root, const std::vector<std
     return location;
 }
 
+std::optional<TKeyLocation> TWineRegistry::Locate(HKEY root, const std::vector<std::string>& path,
+                                                  bool followLast, std::vector<std::string>& missing) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    BeginCall();
+    for (size_t length = path.size() + 1; length-- > 0;) {
+        const std::vector<std::string> head(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(length));
+        TKeyLocation location;
+        THiveKey* key = nullptr;
+        std::optional<THiveFile> created;
+        if (Resolve(StartOf(root, head), followLast || length < path.size(), false, location, key, created) ==
+            TRegistryStatus::Ok) {
+            missing.assign(path.begin() + static_cast<std::ptrdiff_t>(length), path.end());
+            return location;
+        }
+    }
+    return std::nullopt;
+}
+
 TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>& path,
                                       TKeyLocation& location) {
     if (std::optional<TKeyLocation> found = Find(root, path)) {
         location = *found;
         return TRegistryStatus::Ok;
     }
-    std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
     return WriteUnderLock([&] {
         THiveKey* key = nullptr;
         std::optional<THiveFile> created;
         TRegistryStatus status = Resolve(StartOf(root, path), true, true, location, key, created);
-        if (created && !Save(*created))
-            return TRegistryStatus::Failed;
+        if (created)
+            MarkChanged(*created);
         return status;
     });
 }
@@ -458,8 +514,6 @@ std::optional<uint32_t> TWineRegistry::ValueType(const TKeyLocation& location, c
 
 TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std::string& name, uint32_t type,
                                         const std::string& data) {
-    std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
     if (location.UsersRoot)
         return TRegistryStatus::Failed;
     return WriteUnderLock([&] {
@@ -470,13 +524,12 @@ TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std:
         if (key == nullptr)
             return TRegistryStatus::NotFound;
         entry.Hive->SetValue(*key, name, type, data);
-        return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+        MarkChanged(location.Hive);
+        return TRegistryStatus::Ok;
     });
 }
 
 TRegistryStatus TWineRegistry::DeleteValue(const TKeyLocation& location, const std::string& name) {
-    std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
     if (location.UsersRoot)
         return TRegistryStatus::Failed;
     return WriteUnderLock([&] {
@@ -487,60 +540,115 @@ TRegistryStatus TWineRegistry::DeleteValue(const TKeyLocation& location, const s
         if (!Writable(entry))
             return TRegistryStatus::Failed;
         entry.Hive->DeleteValue(*key, name);
-        return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+        MarkChanged(location.Hive);
+        return TRegistryStatus::Ok;
     });
 }
 
 TRegistryStatus TWineRegistry::DeleteKey(HKEY root, const std::vector<std::string>& path) {
-    std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
-    if (!IsFolder(FPrefix))
-        return TRegistryStatus::Failed;
-    RefreshAll();
-    TKeyLocation location;
-    THiveKey* key = nullptr;
-    std::optional<THiveFile> created;
-    TRegistryStatus status = Resolve(StartOf(root, path), false, false, location, key, created);
-    if (status != TRegistryStatus::Ok)
-        return status;
-    // The root of a hive (and HKEY_USERS itself) is no key that can be deleted.
-    if (location.UsersRoot || location.Path.empty())
-        return TRegistryStatus::Failed;
     return WriteUnderLock([&] {
-        // Another writer may have changed the file before the lock was ours.
-        THiveKey* current = Walk(location);
-        if (current == nullptr)
-            return TRegistryStatus::NotFound;
+        TKeyLocation location;
+        THiveKey* key = nullptr;
+        std::optional<THiveFile> created;
+        TRegistryStatus status = Resolve(StartOf(root, path), false, false, location, key, created);
+        if (status != TRegistryStatus::Ok)
+            return status;
+        // The root of a hive (and HKEY_USERS itself) is no key that can be deleted.
+        if (location.UsersRoot || location.Path.empty() || key == nullptr)
+            return TRegistryStatus::Failed;
         TCachedHive& entry = Entry(location.Hive);
         if (!Writable(entry))
             return TRegistryStatus::Failed;
-        entry.Hive->DeleteKey(*current);
-        return Save(location.Hive) ? TRegistryStatus::Ok : TRegistryStatus::Failed;
+        entry.Hive->DeleteKey(*key);
+        MarkChanged(location.Hive);
+        return TRegistryStatus::Ok;
     });
 }
 
 TRegistryStatus TWineRegistry::WriteUnderLock(const std::function<TRegistryStatus()>& change) {
-    if (!IsFolder(FPrefix))
-        return TRegistryStatus::Failed;
-    // A running wineserver holds the hives in memory and would write its own copy over any change of ours.
-    if (WineServerRunning())
+    // The order of the waits keeps readers free: this process's writers first, then the prefix's writers'
+    // lock, and only then, briefly, the trees that readers use.
+    std::unique_lock<std::recursive_timed_mutex> writer(FWriteMutex, std::defer_lock);
+    if (!writer.try_lock_for(WriterWait()))
         return TRegistryStatus::AccessDenied;
-    // Every writer of the prefix reloads, changes and saves under this lock, so none saves over another's
-    // change; what was read before the lock was ours is checked again.
-    TWritersLock lock(FPrefix);
-    if (!lock.Held())
+    const fs::path prefix = PrefixFolder();
+    const bool inBatch = FBatchDepth > 0;
+    if (inBatch && prefix != FBatchPrefix)
         return TRegistryStatus::Failed;
-    RefreshAll();
-    FUnderWritersLock = true;
-    return change();
+    if (!IsFolder(prefix))
+        return TRegistryStatus::Failed;
+    std::unique_ptr<TWritersLock> lock;
+    if (!inBatch) {
+        // A running wineserver holds the hives in memory and would write its own copy over any change of
+        // ours.
+        if (WineServerRunning())
+            return TRegistryStatus::AccessDenied;
+        // Every writer of the prefix reloads, changes and saves under this lock, so none saves over another's
+        // change; what was read before the lock was ours is checked again.
+        lock = std::make_unique<TWritersLock>(prefix, WriterWait());
+        if (!lock->Held())
+            return lock->TimedOut() ? TRegistryStatus::AccessDenied : TRegistryStatus::Failed;
+    }
+    TRegistryStatus status = TRegistryStatus::Failed;
+    std::vector<TPendingSave> saves;
+    {
+        std::lock_guard<std::mutex> guard(FMutex);
+        BeginCall();
+        FUnderWritersLock = true;
+        status = change();
+        if (!inBatch)
+            saves = TakeChanged();
+    }
+    if (!SaveTaken(saves))
+        return TRegistryStatus::Failed;
+    return status;
 }
 
-bool TWineRegistry::Save(THiveFile hive) {
-    const fs::path& file = FileOf(hive);
-    TCachedHive& entry = Entry(hive);
-    std::string text = entry.Hive->Text();
-    fs::path folder = file.parent_path();
-    std::string name = file.filename().string();
+void TWineRegistry::MarkChanged(THiveFile hive) {
+    Entry(hive).Dirty = true;
+}
+
+std::vector<TWineRegistry::TPendingSave> TWineRegistry::TakeChanged() {
+    std::vector<TPendingSave> saves;
+    for (THiveFile hive : {THiveFile::System, THiveFile::User, THiveFile::UserDefault}) {
+        TCachedHive& entry = *FEntries[static_cast<size_t>(hive)];
+        if (entry.Dirty && entry.Hive)
+            saves.push_back({hive, entry.Hive->Text(), entry.Mode, entry.Hive.get()});
+    }
+    return saves;
+}
+
+bool TWineRegistry::SaveTaken(std::vector<TPendingSave>& saves) {
+    bool all = true;
+    for (TPendingSave& save : saves) {
+        const bool written = WriteHiveFile(save);
+        std::lock_guard<std::mutex> guard(FMutex);
+        BeginCall();
+        TCachedHive& entry = *FEntries[static_cast<size_t>(save.Hive)];
+        struct stat info {};
+        // The tree in memory is the text written only while no other call replaced it meanwhile.
+        if (written && entry.Hive.get() == save.Tree && stat(FileOf(save.Hive).c_str(), &info) == 0) {
+            entry.Dirty = false;
+            entry.TakeIdentity(info);
+            entry.Generation = BumpGeneration(FPrefix, static_cast<size_t>(save.Hive));
+        } else {
+            // The tree holds a change that is not on disk: take the file as it is at the next call.
+            Invalidate(save.Hive);
+        }
+        all = all && written;
+    }
+    return all;
+}
+
+bool TWineRegistry::WriteHiveFile(const TPendingSave& save) {
+    fs::path file;
+    {
+        std::lock_guard<std::mutex> guard(FMutex);
+        BeginCall();
+        file = FileOf(save.Hive);
+    }
+    const fs::path folder = file.parent_path();
+    const std::string name = file.filename().string();
 
     // Temporary files left by a writer that died: no writer is at work while the lock is ours.
     std::error_code error;
@@ -556,29 +664,91 @@ bool TWineRegistry::Save(THiveFile hive) {
     how.CreationMode = 0600;
     how.SyncFolder = true;
     how.Fill = [&](int fd) {
-        size_t half = text.size() / 2;
-        std::string_view whole = text;
-        return fchmod(fd, entry.Mode & 07777) == 0 && WriteAll(fd, whole.substr(0, half)) &&
-               CallSaveHook(1) && WriteAll(fd, whole.substr(half));
+        size_t half = save.Text.size() / 2;
+        std::string_view whole = save.Text;
+        return fchmod(fd, save.Mode & 07777) == 0 && WriteAll(fd, whole.substr(0, half)) && CallSaveHook(1) &&
+               WriteAll(fd, whole.substr(half));
     };
     how.BeforeRename = [] { return CallSaveHook(2); };
-    if (!folderFd.Valid() || !ReplaceFileAtomically(folderFd.Get(), name, name + TempInfix, how)) {
-        // The tree holds a change that is not on disk: take the file as it is at the next call.
-        Invalidate(hive);
-        return false;
+    return folderFd.Valid() && ReplaceFileAtomically(folderFd.Get(), name, name + TempInfix, how);
+}
+
+void TWineRegistry::DropChanged() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    BeginCall();
+    for (THiveFile hive : {THiveFile::System, THiveFile::User, THiveFile::UserDefault})
+        if (FEntries[static_cast<size_t>(hive)]->Dirty)
+            Invalidate(hive);
+}
+
+TRegistryStatus TWineRegistry::BeginBatch() {
+    std::unique_lock<std::recursive_timed_mutex> writer(FWriteMutex, std::defer_lock);
+    if (!writer.try_lock_for(WriterWait()))
+        return TRegistryStatus::AccessDenied;
+    if (FBatchDepth > 0) {
+        ++FBatchDepth;
+        writer.release(); // held until the batch ends
+        return TRegistryStatus::Ok;
     }
-    struct stat info {};
-    if (stat(file.c_str(), &info) == 0) {
-        entry.Device = info.st_dev;
-        entry.Inode = info.st_ino;
-        entry.Size = info.st_size;
-        entry.ModificationTime = info.st_mtim;
-        entry.Mode = info.st_mode;
-        entry.Generation = BumpGeneration(folder, static_cast<size_t>(hive));
+    const fs::path prefix = PrefixFolder();
+    if (!IsFolder(prefix))
+        return TRegistryStatus::Failed;
+    if (WineServerRunning())
+        return TRegistryStatus::AccessDenied;
+    auto lock = std::make_unique<TWritersLock>(prefix, WriterWait());
+    if (!lock->Held())
+        return lock->TimedOut() ? TRegistryStatus::AccessDenied : TRegistryStatus::Failed;
+    FBatchLock = std::move(lock);
+    FBatchPrefix = prefix;
+    FBatchThread = std::this_thread::get_id();
+    FBatchDepth = 1;
+    writer.release();
+    return TRegistryStatus::Ok;
+}
+
+bool TWineRegistry::InBatch() {
+    std::unique_lock<std::recursive_timed_mutex> writer(FWriteMutex, std::try_to_lock);
+    return writer.owns_lock() && FBatchDepth > 0 && FBatchThread == std::this_thread::get_id();
+}
+
+TRegistryStatus TWineRegistry::CommitBatch() {
+    if (!InBatch())
+        return TRegistryStatus::Failed;
+    if (FBatchDepth > 1) {
+        --FBatchDepth;
+        FWriteMutex.unlock();
+        return TRegistryStatus::Ok;
+    }
+    TRegistryStatus status = TRegistryStatus::Ok;
+    if (WineServerRunning()) {
+        DropChanged();
+        status = TRegistryStatus::AccessDenied;
     } else {
-        Invalidate(hive);
+        std::vector<TPendingSave> saves;
+        {
+            std::lock_guard<std::mutex> guard(FMutex);
+            BeginCall();
+            saves = TakeChanged();
+        }
+        if (!SaveTaken(saves))
+            status = TRegistryStatus::Failed;
     }
-    return true;
+    FBatchDepth = 0;
+    FBatchLock.reset();
+    FBatchThread.reset();
+    FWriteMutex.unlock();
+    return status;
+}
+
+void TWineRegistry::AbandonBatch() {
+    if (!InBatch())
+        return;
+    if (--FBatchDepth == 0) {
+        DropChanged();
+        FBatchLock.reset();
+        FBatchThread.reset();
+    }
+    FWriteMutex.unlock();
 }
 
 bool TWineRegistry::WineServerRunning() {

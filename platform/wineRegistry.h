@@ -4,15 +4,20 @@
 #include "platform/wineHive.h"
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 namespace platform {
+
+class TWritersLock;
 
 // The registry files of a prefix.
 enum class THiveFile { System, User, UserDefault };
@@ -43,12 +48,31 @@ std::vector<std::string> SplitKeyPath(const std::string& path);
 // it. Every change is refused while a wineserver runs for the prefix (it would overwrite the files with its
 // own copy), and a hive that is missing, has no write permission bit or was not understood completely is
 // never written. All calls may come from any thread.
+//
+// Readers never wait for a writer's lock file nor for a save: a writer waits for the lock file before it
+// takes the in-memory trees, and writes and flushes the new file after it has let them go. A writer waits
+// for another writer (of this process or another one) for a bounded time only, and a write that could not
+// have the lock by then is refused as access denied.
+//
+// A batch groups the changes of a job (a removal): BeginBatch takes the writers' lock for the batch, each
+// change of the batch is made in memory only and seen at once by every reader of this process, and
+// CommitBatch saves each changed hive once, atomically as a single change is saved. A change refused inside
+// a batch (a key that is not there, a hive that cannot be written) changes nothing and leaves the batch's
+// other changes standing: the caller chooses to commit them or to abandon them all. The batch is its
+// thread's: changes of other threads wait for its end (bounded as above), and it must be committed or
+// abandoned on the thread that began it. Batches nest: an inner commit or abandon only closes the inner
+// batch, and the outermost one decides.
 class TWineRegistry {
 public:
     static TWineRegistry& Instance();
 
     // The key below a root (a path of key names), or nullopt when it does not exist.
     std::optional<TKeyLocation> Find(HKEY root, const std::vector<std::string>& path);
+    // The key that a path names with the registry's link keys followed on the way (the last component's too
+    // when FollowLast): its location, and the names of the path below the deepest key that exists, kept as
+    // given. Nullopt for a root or a first key of HKEY_USERS that names nothing.
+    std::optional<TKeyLocation> Locate(HKEY root, const std::vector<std::string>& path, bool followLast,
+                                       std::vector<std::string>& missing);
     // Finds the key, creating what is missing (a change, so refused as every change is).
     TRegistryStatus Create(HKEY root, const std::vector<std::string>& path, TKeyLocation& location);
     // Whether a change of the location's hive could be saved (ignores a running wineserver).
@@ -67,6 +91,19 @@ public:
     // link is deleted as itself.
     TRegistryStatus DeleteKey(HKEY root, const std::vector<std::string>& path);
 
+    // Begins a batch (see above): Ok, or AccessDenied while a wineserver runs or when the writers' lock
+    // cannot be had within the bounded wait, or Failed without a prefix; no batch is open after a failure.
+    TRegistryStatus BeginBatch();
+    // Saves each hive that the batch changed, and ends the batch whatever the result. Ok when every save
+    // succeeded; AccessDenied when a wineserver started meanwhile (nothing is saved); Failed when a save
+    // failed (that hive keeps its file as it was; the others are saved). Changes that were not saved are
+    // dropped: the next call reads the files again.
+    TRegistryStatus CommitBatch();
+    // Ends the batch and drops its changes.
+    void AbandonBatch();
+    // Whether the calling thread has a batch open.
+    bool InBatch();
+
     // Whether a wineserver runs for the current prefix: it holds a POSIX write lock on the file "lock" of its
     // server folder.
     bool WineServerRunning();
@@ -74,8 +111,11 @@ public:
     // Test seams. The folder that stands for /run/user/<uid> (empty restores it).
     static void SetRuntimeFolderForTesting(std::filesystem::path folder);
     // Called while a hive is saved: stage 1 after half of the temporary file was written, stage 2 after all
-    // of it was written and flushed, before the rename. False fails the save there.
+    // of it was written and flushed, before the rename. False fails the save there. Stage 0 (its answer
+    // unused) tells that a writer found the writers' lock taken and waits for it.
     static void SetSaveHookForTesting(std::function<bool(int stage)> hook);
+    // How long a writer waits for the writers' lock (5 seconds unless set; zero restores that).
+    static void SetWriterWaitForTesting(std::chrono::milliseconds wait);
 
 private:
     struct TCachedHive {
@@ -89,6 +129,17 @@ private:
         // The lookup scope in which the file was last checked.
         uint64_t CheckedInScope = 0;
         std::unique_ptr<THive> Hive;
+        // Changed in memory and not yet saved: never reloaded from its file until the save ends.
+        bool Dirty = false;
+        // Records the file that the tree now stands for.
+        void TakeIdentity(const struct stat& info);
+    };
+    // A hive's text taken for a save, and what the save needs to finish.
+    struct TPendingSave {
+        THiveFile Hive = THiveFile::System;
+        std::string Text;
+        mode_t Mode = 0;
+        const THive* Tree = nullptr;
     };
     struct TStart {
         THiveFile Hive = THiveFile::System;
@@ -119,12 +170,27 @@ private:
     TRegistryStatus Resolve(TStart start, bool followLast, bool create, TKeyLocation& location,
                             THiveKey*& key, std::optional<THiveFile>& created);
     // Runs Change, with FMutex held and the call begun, on trees checked again under the prefix's writers'
-    // lock; the checks that every write makes first (the prefix, a running wineserver) are made here.
+    // lock, then saves the hives it changed (outside a batch); the checks that every write makes first (the
+    // prefix, a running wineserver) are made here. Change marks what it changed with MarkChanged.
     TRegistryStatus WriteUnderLock(const std::function<TRegistryStatus()>& change);
-    bool Save(THiveFile hive);
+    void MarkChanged(THiveFile hive);
+    // Takes the text of every changed hive (FMutex held).
+    std::vector<TPendingSave> TakeChanged();
+    // Writes the taken texts (FMutex not held) and records the new files (FMutex taken for that).
+    bool SaveTaken(std::vector<TPendingSave>& saves);
+    bool WriteHiveFile(const TPendingSave& save);
     void Invalidate(THiveFile hive);
+    void DropChanged();
+    std::chrono::milliseconds WriterWait() const;
 
     std::mutex FMutex;
+    // Serialises this process's writers; the batch's thread holds it from its begin to its end.
+    std::recursive_timed_mutex FWriteMutex;
+    // Owned under FWriteMutex: the open batch and the writers' lock file it holds.
+    int FBatchDepth = 0;
+    std::unique_ptr<TWritersLock> FBatchLock;
+    std::filesystem::path FBatchPrefix;
+    std::optional<std::thread::id> FBatchThread;
     std::unordered_map<std::string, TCachedHive> FHives;
     uint64_t FPrefixNumber = 0;
     std::filesystem::path FPrefix;

@@ -7,8 +7,9 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  zlib1g-dev libssl-dev libcurl4-openssl-dev libturbojpeg0-dev
+  zlib1g-dev libssl-dev libcurl4-openssl-dev libturbojpeg0-dev libcpp-httplib-dev libicu-dev
   attr e2fsprogs
+  qt6-base-dev fonts-dejavu-core
 )
 
 missing=()

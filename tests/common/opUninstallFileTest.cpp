@@ -11,6 +11,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using platform::TStringList;
@@ -315,6 +316,25 @@ soft = no
                  std::invalid_argument);
 }
 
+TEST_F(DatabaseTest, AFileThatCannotBeReadRaisesCannotOpenFile) {
+    // A FIFO in the place of a database file has no content to load: the reader must not wait on it.
+    TDatabaseWriter().WriteFiles(FMachine.ProgramFolder());
+    for (const char* name : {"KV.dat", "soft.dat"}) {
+        const fs::path file = FMachine.ProgramFolder() / name;
+        fs::remove(file);
+        ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+        std::string message;
+        try {
+            TUFileOp database("", "");
+        } catch (const EFOpenError& error) {
+            message = error.what();
+        }
+        EXPECT_EQ(message, "Cannot open file " + FMachine.ProgramFolderWindows() + name);
+        fs::remove(file);
+        TDatabaseWriter().WriteFiles(FMachine.ProgramFolder());
+    }
+}
+
 // ---- Path templates ----
 
 struct TExpandCase {
@@ -369,6 +389,33 @@ INSTANTIATE_TEST_SUITE_P(
         // {w} and {x} mean nothing in a registry path.
         TExpandCase{"{w}\\x", 2, "HKEY_CURRENT_CONFIG\\x"},
         TExpandCase{"HKLM\\{x}", 2, "HKEY_LOCAL_MACHINE\\{x}"}));
+
+// Every placeholder of the table, alone and in a registry path, so that a typo in any row of
+// it shows.
+INSTANTIATE_TEST_SUITE_P(
+    Placeholders, ExpandPathTemplateTest,
+    ::testing::Values(
+        TExpandCase{"{das}", 1, "C:\\Documents and Settings"}, TExpandCase{"{ls}", 1, "C:\\Local Settings"},
+        TExpandCase{"{md}", 1, "C:\\My Documents"}, TExpandCase{"{ad}", 1, "C:\\Application Data"},
+        TExpandCase{"{is}", 1, "C:\\Internet Settings"}, TExpandCase{"{usf}", 1, "C:\\User Shell Folders"},
+        TExpandCase{"{sf}", 1, "C:\\Shell Folder"}, TExpandCase{"{sf2}", 1, "C:\\ShellFolder"},
+        TExpandCase{"{pf}", 1, "C:\\Program Files"}, TExpandCase{"{cf}", 1, "C:\\Common Files"},
+        TExpandCase{"{cm}", 1, "C:\\Config.Msi"}, TExpandCase{"{s32}", 1, "C:\\system32"},
+        TExpandCase{"{s}", 1, "C:\\system"}, TExpandCase{"{c}", 1, "C:\\config"},
+        TExpandCase{"{i}", 1, "C:\\Installer"}, TExpandCase{"{as}", 1, "C:\\All Users"},
+        TExpandCase{"{a}", 1, "C:\\Administrator"}, TExpandCase{"{df}", 1, "C:\\Default User"},
+        TExpandCase{"{lse}", 1, "C:\\LocalService"}, TExpandCase{"{nse}", 1, "C:\\NetworkService"},
+        TExpandCase{"{sw}", 1, "C:\\Software"}, TExpandCase{"{ms}", 1, "C:\\Microsoft"},
+        TExpandCase{"{win}", 1, "C:\\Windows"}, TExpandCase{"{cv}", 1, "C:\\CurrentVersion"},
+        TExpandCase{"{cur}", 1, "C:\\tester"}, TExpandCase{"{w}", 1, "C:\\windows"},
+        TExpandCase{"HKLM{das}{ls}{md}{ad}{is}{usf}{sf}{sf2}{pf}{cf}{cm}{s32}", 2,
+                    "HKEY_LOCAL_MACHINE\\Documents and Settings\\Local Settings\\My Documents\\Application "
+                    "Data\\Internet Settings\\User Shell Folders\\Shell Folder\\ShellFolder\\Program "
+                    "Files\\Common Files\\Config.Msi\\system32"},
+        TExpandCase{
+            "HKCU{s}{c}{i}{as}{a}{df}{lse}{nse}{sw}{ms}{win}{cv}{cur}", 3,
+            "HKEY_CURRENT_USER\\system\\config\\Installer\\All Users\\Administrator\\Default "
+            "User\\LocalService\\NetworkService\\Software\\Microsoft\\Windows\\CurrentVersion\\tester"}));
 
 TEST(ProfileFolderTest, FirstVisibleDefaultEntryEndsThePath) {
     TTempMachine machine;
@@ -652,6 +699,28 @@ TEST_F(QueryTest, LeftoverItemsByKindAndExistence) {
             << c.DisplayName << " kind " << c.Kind;
         EXPECT_EQ(list, c.Lines) << c.DisplayName << " kind " << c.Kind;
     }
+}
+
+TEST_F(DatabaseTest, ItemKindsBeyondSixteenBitsNameNothing) {
+    // 65537 and 65538 have the low bits of a file and a key: they must not pass for either.
+    TDatabaseWriter writer;
+    writer.Add("wide", "Wide", 1).File(65537, "{pf}\\Wide\\wide.exe").Registry(65538, "HKLM{sw}\\Wide");
+    writer.WriteFiles(FMachine.ProgramFolder());
+    THiveBuilder system(THiveBuilder::System);
+    system.Key("Software\\Wide").String("x", "y");
+    FMachine.WriteRegistryFile("system.reg", system.Text());
+    FMachine.WriteFile("C:\\Program Files\\Wide\\wide.exe", "x");
+    TUFileOp database("", "");
+    for (uint16_t kind : {uint16_t{0}, uint16_t{1}, uint16_t{2}, uint16_t{3}}) {
+        TStringList list;
+        EXPECT_EQ(database.GetLeftoverItems("Wide", kind, list, 1), 0) << "kind " << kind;
+        EXPECT_EQ(list, TStringList{}) << "kind " << kind;
+    }
+    TStringList all;
+    EXPECT_EQ(database.GetLeftoverItems("Wide", 0, all, 0), 2);
+    ASSERT_EQ(all.Count(), 2);
+    EXPECT_EQ(all[0].rfind("65537", 0), 0u);
+    EXPECT_EQ(all[1].rfind("65538", 0), 0u);
 }
 
 TEST_F(QueryTest, SoftwareInformationAndProbes) {

@@ -731,7 +731,14 @@ TEST_F(LeftoverKeys, EntryWithoutLocationOrWithoutEntry) {
 TEST_F(LeftoverKeys, SharedInstallLocationTakesNoOtherProgramsValues) {
     AddAppPathsAndRun();
     AddSoftwareKeys();
-    for (const char* location : {"C:\\", "C:\\Program Files", "c:\\program files\\", "C:\\windows"}) {
+    // Other programs' start-up values that hold a shared folder in quotes.
+    FSystem.Key(RunPath)
+        .String("Quoted", "\"C:\\Program Files\" /start")
+        .String("QuotedWindows", "\"C:\\windows\\\" /q");
+    // Quotes and trailing backslashes do not make a shared folder another one.
+    for (const char* location : {"C:\\", "C:\\Program Files", "c:\\program files\\", "C:\\windows",
+                                 "C:\\Program Files\"", "\"C:\\Program Files\"", "C:\\windows\\\"",
+                                 "\"C:\\windows\\\"", "\"C:\\\"", "C:\\Program Files\\\\"}) {
         FSystem.Key(Uninstall + "AcmeTool").String("InstallLocation", location);
         WriteHives();
         TStringList items;

@@ -1,9 +1,17 @@
+#include "common/opUninstallFile.h"
+#include "common/opUninstallRegistry.h"
+#include "common/publicFun.h"
 #include "common/safetyGuard.h"
 #include "platform/processes.h"
 #include "platform/winePath.h"
+#include "support/hiveBuilder.h"
 #include "support/tempMachine.h"
+#include "tools/databaseWriter.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <map>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -126,12 +134,144 @@ TEST_F(GuardedMachine, AllowsProgramFolders) {
              "C:\\users\\tester\\AppData\\Roaming\\AcmeCorp",
              "C:\\users\\tester\\AppData\\Local\\BetaWidget",
              "C:\\users\\Public\\Desktop\\Acme",
-             "C:\\users\\tester\\Desktop\\Acme Folder",
              "C:\\windows\\Acme",
              "C:\\Program Files\\Never There",
              "C:\\Program Files\\ToAcme",
          })
         EXPECT_TRUE(safetyGuard::MayDeleteFolder(folder)) << folder;
+}
+
+// Every file and folder below a Linux folder with its content ("/" marks a folder), links as their target
+// text.
+std::map<std::string, std::string> TreeOf(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string name = fs::relative(it->path(), root).string();
+        if (it->is_symlink()) {
+            tree[name] = "-> " + fs::read_symlink(it->path()).string();
+        } else if (it->is_directory()) {
+            tree[name] = "/";
+        } else {
+            std::ifstream in(it->path(), std::ios::binary);
+            tree[name] = std::string(std::istreambuf_iterator<char>(in), {});
+        }
+    }
+    return tree;
+}
+
+// A removal led by a hostile database and registry at the person's own files: the profile's Desktop is a
+// link into the home folder (to the home folder itself, or to ~/Desktop), Z: is "/" and D: a link to the
+// home folder. Parameter: whether the Desktop is the home folder itself.
+class PersonalFiles : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        const fs::path home = FMachine.Home();
+        for (const auto& [name, content] :
+             std::map<std::string, std::string>{{".ssh/id_rsa", "secret"},
+                                                {".ssh/config", "Host *"},
+                                                {".bashrc", "alias ll='ls -l'"},
+                                                {"Desktop/Photos/cat.jpg", "jpeg"},
+                                                {"Desktop/notes.txt", "notes"},
+                                                {"Documents/report.odt", "report"}})
+            FMachine.WriteHostFile(home / name, content);
+        const fs::path desktop = GetParam() ? home : home / "Desktop";
+        fs::remove_all(FMachine.HostPath("C:\\users\\tester\\Desktop"));
+        fs::create_symlink(desktop, FMachine.HostPath("C:\\users\\tester\\Desktop"));
+        fs::create_symlink(home, FMachine.Prefix() / "dosdevices" / "d:");
+        FMachine.WriteHostFile(desktop / "Acme Tool.lnk", "shortcut");
+        FMachine.WriteFile("C:\\Program Files\\Acme\\acme.exe", "MZ");
+        FHomeBefore = TreeOf(home);
+        FHomeBefore.erase(fs::relative(desktop / "Acme Tool.lnk", home).string());
+    }
+
+    std::string Z(const std::string& inHome) const { return "Z:" + (FMachine.Home() / inHome).string(); }
+
+    TTempMachine FMachine;
+    std::map<std::string, std::string> FHomeBefore;
+};
+
+TEST_P(PersonalFiles, AHostileRemovalTakesOnlyTheProgramsOwnFiles) {
+    // Install folders from probe values: through the linked Desktop, Z: and D:.
+    const char* desktopValues[] = {"C:\\users\\tester\\Desktop\\.ssh\\tool.exe",
+                                   "C:\\users\\tester\\Desktop\\Photos\\tool.exe",
+                                   "C:\\users\\tester\\Desktop\\Desktop\\Photos\\tool.exe"};
+    THiveBuilder system(THiveBuilder::System);
+    system.Key("Software\\Acme")
+        .String("Desk1", desktopValues[0])
+        .String("Desk2", desktopValues[1])
+        .String("Desk3", desktopValues[2])
+        .String("Zed", Z(".ssh/tool.exe"))
+        .String("Dee", "D:\\Documents\\tool.exe")
+        .String("Own", "C:\\Program Files\\Acme\\acme.exe");
+    FMachine.WriteRegistryFile("system.reg", system.Text());
+    platform::TStringList keys;
+    platform::TStringList values;
+    for (const char* name : {"Desk1", "Desk2", "Desk3", "Zed", "Dee", "Own"}) {
+        keys.Add("HKEY_LOCAL_MACHINE\\Software\\Acme");
+        values.Add(name);
+    }
+    platform::TStringList folders;
+    TURegistryOp registry;
+    registry.GetFoldersFromValues(keys, values, folders);
+    ASSERT_GE(folders.Count(), 3) << "the values must name existing folders of the home";
+    for (const std::string& folder : folders) {
+        const bool own = folder.find("acme") != std::string::npos;
+        EXPECT_EQ(DeleteFolderTree(folder), own) << folder;
+    }
+
+    // Database items through the same places, and the program's own file.
+    TDatabaseWriter writer;
+    writer.Add("acme", "Acme Tool", 1)
+        .File(1, "\\users{cur}\\Desktop\\.ssh\\id_rsa")
+        .File(1, "\\users{cur}\\Desktop\\notes.txt")
+        .File(1, "\\users{cur}\\Desktop\\.bashrc")
+        .File(1, Z(".ssh/config"))
+        .File(1, "D:\\.bashrc")
+        .File(1, "D:\\Documents\\report.odt")
+        .File(1, "{pf}\\Acme\\readme.txt");
+    writer.WriteFiles(FMachine.ProgramFolder());
+    FMachine.WriteFile("C:\\Program Files\\Acme\\readme.txt", "own");
+    TUFileOp database("", "");
+    platform::TStringList items;
+    ASSERT_GE(database.GetLeftoverItems("Acme Tool", 1, items, 1), 4);
+    for (const std::string& item : items) {
+        const std::string path = item.substr(1);
+        EXPECT_EQ(DeleteItemFile(path), path == "C:\\Program Files\\Acme\\readme.txt") << path;
+    }
+    // The program's files themselves, beside the databases, are no item of any program.
+    EXPECT_FALSE(DeleteItemFile(FMachine.ProgramFolderWindows() + "KV.dat"));
+
+    // Shell entries: the program's own shortcut on the linked Desktop goes; a name that is no shortcut, and
+    // any folder there, stay.
+    EXPECT_TRUE(DeleteShellEntryFile("C:\\users\\tester\\Desktop\\Acme Tool.lnk"));
+    EXPECT_FALSE(DeleteShellEntryFile("C:\\users\\tester\\Desktop\\.bashrc"));
+    EXPECT_FALSE(DeleteShellEntryFile("C:\\users\\tester\\Desktop\\notes.txt"));
+    EXPECT_FALSE(DeleteShellEntryTree("C:\\users\\tester\\Desktop\\.ssh"));
+    EXPECT_FALSE(DeleteShellEntryTree("C:\\users\\tester\\Desktop\\Photos"));
+    EXPECT_FALSE(DeleteShellEntryFile("C:\\users\\tester\\Documents\\Acme Tool.lnk"));
+
+    EXPECT_EQ(TreeOf(FMachine.Home()), FHomeBefore);
+    EXPECT_FALSE(fs::exists(FMachine.HostPath("C:\\Program Files\\Acme\\acme.exe")));
+    EXPECT_FALSE(fs::exists(FMachine.HostPath("C:\\Program Files\\Acme\\readme.txt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, PersonalFiles, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return param.param ? std::string("DesktopIsTheHome")
+                                                : std::string("DesktopInTheHome");
+                         });
+
+TEST(ShellEntryGuard, AMenuFolderGoesAsATreeButNoSpecialFolder) {
+    TTempMachine machine;
+    const std::string programs =
+        "C:\\users\\tester\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+    machine.WriteFile(programs + "\\Acme\\Acme Tool.lnk", "shortcut");
+    machine.MakeFolder(programs + "\\StartUp");
+    EXPECT_FALSE(DeleteShellEntryTree(programs + "\\StartUp"));
+    EXPECT_FALSE(DeleteShellEntryTree(programs));
+    EXPECT_TRUE(DeleteShellEntryTree(programs + "\\Acme"));
+    EXPECT_FALSE(fs::exists(machine.HostPath(programs + "\\Acme")));
+    EXPECT_TRUE(fs::exists(machine.HostPath(programs + "\\StartUp")));
 }
 
 TEST(ShellEntryGuard, RefusesBlankNamesAndNamesThatLeadElsewhere) {

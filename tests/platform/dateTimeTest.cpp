@@ -1,6 +1,10 @@
 #include "platform/dateTime.h"
 
+#include <cstdlib>
+#include <ctime>
 #include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -60,4 +64,23 @@ TEST(DateTime, ClockAndSleepSeamsReplaceTheMachine) {
     SetSleepForTesting({});
     SetClockForTesting({});
     EXPECT_GT(Now(), EncodeDateTime(2020, 5, 7));
+}
+
+TEST(DateTime, ALeapSecondReadsAsTheSecondBeforeIt) {
+    // A time zone that counts leap seconds: 1972-06-30 23:59:60 UTC was the first one inserted.
+    if (access("/usr/share/zoneinfo/right/UTC", R_OK) != 0)
+        GTEST_SKIP() << "no leap-second time zone on this machine";
+    const char* saved = std::getenv("TZ");
+    std::string previous = saved != nullptr ? saved : "";
+    setenv("TZ", "right/UTC", 1);
+    tzset();
+    // The right/ zones count the leap second in the value: 78796800 is the inserted second 23:59:60 there.
+    TDateTime leap = 0;
+    EXPECT_NO_THROW(leap = LocalDateTimeOf(78796800, 500));
+    EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss", leap), "1972-06-30 23:59:59");
+    if (saved != nullptr)
+        setenv("TZ", previous.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }

@@ -94,6 +94,30 @@ TEST(ProcessSnapshot, HoldsTheRunnerAndLeavesOutOthersAndTheEnded) {
     }
 }
 
+TEST(ProcessSnapshot, AnEntryEndsOnlyTheProcessThatTheSnapshotSaw) {
+    TTempMachine machine;
+    fs::path program = machine.Root() / "victim.exe";
+    TChildProcess::CopySleepProgram(program);
+    TChildProcess child;
+    ASSERT_TRUE(child.Start(program, {"victim.exe", "60"}));
+    auto entry = FindEntry(child.ProcessId());
+    ASSERT_TRUE(entry.has_value());
+    ASSERT_NE(entry->StartTime, 0u);
+
+    // The same number held by a process that started at another time (the number was reused).
+    platform::TProcessEntry reused = *entry;
+    reused.StartTime = entry->StartTime + 1;
+    EXPECT_FALSE(platform::TerminateProcess(reused));
+    reused.StartTime = 0;
+    EXPECT_FALSE(platform::TerminateProcess(reused));
+    EXPECT_TRUE(child.Running());
+
+    EXPECT_TRUE(platform::TerminateProcess(*entry));
+    EXPECT_TRUE(child.ReapKilled());
+    // Ended and reaped: the entry hits nothing any more.
+    EXPECT_FALSE(platform::TerminateProcess(*entry));
+}
+
 TEST(ProcessSnapshot, TerminateAndParentOfProcessesThatDoNotExist) {
     EXPECT_FALSE(platform::TerminateProcess(0));
     EXPECT_FALSE(platform::TerminateProcess(0x7FFFFFF0));

@@ -2,6 +2,7 @@
 
 #include "platform/stringList.h"
 
+#include <climits>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -38,7 +39,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, StrToIntDefTest,
                                            TIntCase{"2147483647", 2147483647}, TIntCase{"2147483648", -99},
                                            TIntCase{"0xFFFFFFFF", -1}, TIntCase{"", -99}, TIntCase{" 1", -99},
                                            TIntCase{"1 ", -99}, TIntCase{"1.0", -99}, TIntCase{"0x", -99},
-                                           TIntCase{"$", -99}, TIntCase{"abc", -99}));
+                                           TIntCase{"$", -99}, TIntCase{"abc", -99},
+                                           // The lowest int, and hexadecimal texts that negate it.
+                                           TIntCase{"-2147483648", INT_MIN}, TIntCase{"-2147483649", -99},
+                                           TIntCase{"-$80000000", INT_MIN}, TIntCase{"-0x80000000", INT_MIN},
+                                           TIntCase{"-$FFFFFFFF", 1}, TIntCase{"-0x1", -1}));
 
 TEST(SysUtils, WindowsPathPieces) {
     EXPECT_EQ(ExtractFilePath("C:\\Program Files\\KV.exe"), "C:\\Program Files\\");

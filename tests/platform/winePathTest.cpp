@@ -1,5 +1,6 @@
 #include "platform/winePath.h"
 
+#include "support/scopedVariable.h"
 #include "support/tempMachine.h"
 
 #include <chrono>
@@ -16,33 +17,6 @@ using platform::ResolvePath;
 using platform::ToWindowsPath;
 
 namespace {
-
-// Restores one environment variable when it goes out of scope.
-class TScopedVariable {
-public:
-    TScopedVariable(const char* name, const char* value) : FName(name) {
-        const char* old = std::getenv(name);
-        FWasSet = old != nullptr;
-        FOld = old != nullptr ? old : "";
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~TScopedVariable() {
-        if (FWasSet)
-            setenv(FName, FOld.c_str(), 1);
-        else
-            unsetenv(FName);
-    }
-    TScopedVariable(const TScopedVariable&) = delete;
-    TScopedVariable& operator=(const TScopedVariable&) = delete;
-
-private:
-    const char* FName;
-    bool FWasSet = false;
-    std::string FOld;
-};
 
 // A prefix with mixed-case names, a folder link, a D: drive outside the prefix and a drive whose link
 // leads nowhere.

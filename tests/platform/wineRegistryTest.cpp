@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <signal.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -359,6 +362,203 @@ TEST(WineRegistryNoPrefix, FindsNothingAndWritesNothing) {
     registry.SetAccess(KEY_ALL_ACCESS);
     EXPECT_FALSE(registry.OpenKey("\\Software\\New", true));
     EXPECT_FALSE(fs::exists(machine.Prefix() / "system.reg"));
+}
+
+} // namespace
+
+namespace {
+
+// Another writer of the prefix holding the writers' lock (a lock of its own open file, as another program's
+// would be).
+class THeldWritersLock {
+public:
+    explicit THeldWritersLock(const fs::path& prefix)
+        : FFd(open((prefix / ".korvane-registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        FHeld = FFd >= 0 && flock(FFd, LOCK_EX) == 0;
+    }
+    ~THeldWritersLock() { Release(); }
+    THeldWritersLock(const THeldWritersLock&) = delete;
+    THeldWritersLock& operator=(const THeldWritersLock&) = delete;
+    bool Held() const { return FHeld; }
+    void Release() {
+        if (FFd >= 0)
+            close(FFd);
+        FFd = -1;
+    }
+
+private:
+    int FFd;
+    bool FHeld = false;
+};
+
+class RegistryWritersTest : public WineRegistryTest {
+protected:
+    void TearDown() override {
+        TWineRegistry::SetWriterWaitForTesting(std::chrono::milliseconds(0));
+        WineRegistryTest::TearDown();
+    }
+    bool DeleteAcmeValue(const std::string& name) {
+        TRegistry registry;
+        registry.SetRootKey(HKEY_LOCAL_MACHINE);
+        return registry.OpenKey("\\Software\\Acme", false) && registry.DeleteValue(name);
+    }
+    bool DeleteKey(HKEY root, const std::string& key) {
+        TRegistry registry;
+        registry.SetRootKey(root);
+        return registry.DeleteKey(key);
+    }
+};
+
+// Whether a read on another thread ends while Blocked (a writer stopped in the middle) lasts; a reader that
+// waits for the writer is given ample time before the writer is let go.
+bool ReadEndsWhileTheWriterWaits(const std::function<std::string()>& read, std::string& value) {
+    auto reader = std::async(std::launch::async, read);
+    bool ended = reader.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    value = ended ? reader.get() : "<waited>";
+    return ended;
+}
+
+TEST_F(RegistryWritersTest, ReadersNeverWaitForAnotherWritersLock) {
+    THeldWritersLock other(FMachine.Prefix());
+    ASSERT_TRUE(other.Held());
+    TWineRegistry::SetWriterWaitForTesting(std::chrono::seconds(60));
+    std::promise<void> waiting;
+    std::once_flag once;
+    TWineRegistry::SetSaveHookForTesting([&](int stage) {
+        if (stage == 0)
+            std::call_once(once, [&] { waiting.set_value(); });
+        return true;
+    });
+    auto writer = std::async(std::launch::async, [&] { return WriteAcme("Path", "D:\\Acme"); });
+    ASSERT_EQ(waiting.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+
+    std::string value;
+    const bool ended = ReadEndsWhileTheWriterWaits([&] { return ReadAcme("Path"); }, value);
+    other.Release();
+    EXPECT_TRUE(writer.get());
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(value, "C:\\Acme");
+    EXPECT_EQ(ReadAcme("Path"), "D:\\Acme");
+}
+
+TEST_F(RegistryWritersTest, ReadersNeverWaitForASave) {
+    std::promise<void> flushed;
+    std::promise<void> goOn;
+    std::shared_future<void> release = goOn.get_future().share();
+    TWineRegistry::SetSaveHookForTesting([&](int stage) {
+        if (stage == 2) {
+            flushed.set_value();
+            release.wait();
+        }
+        return true;
+    });
+    auto writer = std::async(std::launch::async, [&] { return WriteAcme("Path", "D:\\Acme"); });
+    ASSERT_EQ(flushed.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+
+    std::string value;
+    const bool ended = ReadEndsWhileTheWriterWaits([&] { return ReadAcme("Path"); }, value);
+    goOn.set_value();
+    EXPECT_TRUE(writer.get());
+    EXPECT_TRUE(ended);
+    // The change is the process's newest state from the moment it was made.
+    EXPECT_EQ(value, "D:\\Acme");
+}
+
+TEST_F(RegistryWritersTest, AWriterWaitsForAnotherOnlyForABoundedTime) {
+    THeldWritersLock other(FMachine.Prefix());
+    ASSERT_TRUE(other.Held());
+    TWineRegistry::SetWriterWaitForTesting(std::chrono::milliseconds(50));
+    const std::string before = ReadHostFile(SystemFile());
+    EXPECT_FALSE(WriteAcme("Path", "D:\\Acme"));
+    EXPECT_FALSE(DeleteAcmeValue("N"));
+    EXPECT_FALSE(TRegistryBatch().Begun());
+    EXPECT_EQ(ReadHostFile(SystemFile()), before);
+    EXPECT_EQ(ReadAcme("Path"), "C:\\Acme");
+}
+
+TEST_F(RegistryWritersTest, ABatchSavesEachChangedHiveOnceAtItsCommit) {
+    const std::string systemBefore = ReadHostFile(SystemFile());
+    const std::string userBefore = ReadHostFile(FMachine.Prefix() / "user.reg");
+    int saves = 0;
+    TWineRegistry::SetSaveHookForTesting([&](int stage) {
+        saves += stage == 2 ? 1 : 0;
+        return true;
+    });
+    TRegistryBatch batch;
+    ASSERT_TRUE(batch.Begun());
+    EXPECT_TRUE(DeleteAcmeValue("N"));
+    EXPECT_TRUE(WriteAcme("Path", "D:\\Acme"));
+    EXPECT_TRUE(DeleteKey(HKEY_LOCAL_MACHINE, "\\Software\\Acme\\Sub"));
+    EXPECT_TRUE(DeleteKey(HKEY_CURRENT_USER, "\\Software\\Mine"));
+    {
+        // A nested batch (a job inside the removal) joins the outer one.
+        TRegistryBatch inner;
+        ASSERT_TRUE(inner.Begun());
+        EXPECT_TRUE(WriteAcme("Inner", "1"));
+        EXPECT_TRUE(inner.Commit());
+    }
+    // Seen at once, saved not yet.
+    EXPECT_EQ(ReadAcme("Path"), "D:\\Acme");
+    EXPECT_EQ(ReadAcme("Inner"), "1");
+    TRegistry check(KEY_READ);
+    check.SetRootKey(HKEY_LOCAL_MACHINE);
+    EXPECT_FALSE(check.KeyExists("\\Software\\Acme\\Sub"));
+    EXPECT_EQ(ReadHostFile(SystemFile()), systemBefore);
+    EXPECT_EQ(saves, 0);
+
+    EXPECT_TRUE(batch.Commit());
+    EXPECT_EQ(saves, 2);
+    const std::string systemAfter = ReadHostFile(SystemFile());
+    EXPECT_NE(systemAfter.find("\"Path\"=\"D:\\\\Acme\""), std::string::npos);
+    EXPECT_EQ(systemAfter.find("Acme\\\\Sub"), std::string::npos);
+    EXPECT_EQ(systemAfter.find("\"N\"="), std::string::npos);
+    EXPECT_NE(ReadHostFile(FMachine.Prefix() / "user.reg"), userBefore);
+    // Another program sees the saved state.
+    EXPECT_EQ(InChild([&] { _exit(ReadAcme("Inner") == "1" ? 0 : 1); }), 0);
+}
+
+TEST_F(RegistryWritersTest, ARefusedChangeLeavesTheBatchToTheCallerAndAnAbandonDropsItAll) {
+    const std::string systemBefore = ReadHostFile(SystemFile());
+    {
+        TRegistryBatch batch;
+        ASSERT_TRUE(batch.Begun());
+        EXPECT_TRUE(DeleteAcmeValue("N"));
+        EXPECT_FALSE(DeleteKey(HKEY_LOCAL_MACHINE, "\\Software\\Nobody"));
+        EXPECT_FALSE(DeleteAcmeValue("NoSuchValue"));
+        // The change before the refusals stands until the caller decides.
+        EXPECT_EQ(ReadAcme("N"), "");
+        // Let go without a commit.
+    }
+    EXPECT_EQ(ReadHostFile(SystemFile()), systemBefore);
+    TRegistry registry(KEY_READ);
+    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(registry.OpenKey("\\Software\\Acme", false));
+    EXPECT_TRUE(registry.ValueExists("N"));
+
+    // Committed after a refusal, the other changes are saved.
+    TRegistryBatch batch;
+    ASSERT_TRUE(batch.Begun());
+    EXPECT_TRUE(DeleteAcmeValue("N"));
+    EXPECT_FALSE(DeleteKey(HKEY_LOCAL_MACHINE, "\\Software\\Nobody"));
+    EXPECT_TRUE(batch.Commit());
+    EXPECT_EQ(ReadHostFile(SystemFile()).find("\"N\"="), std::string::npos);
+}
+
+TEST_F(RegistryWritersTest, OtherThreadsWaitForTheBatchAndAServerStartedMeanwhileDropsIt) {
+    TWineRegistry::SetWriterWaitForTesting(std::chrono::milliseconds(50));
+    const std::string systemBefore = ReadHostFile(SystemFile());
+    TRegistryBatch batch;
+    ASSERT_TRUE(batch.Begun());
+    EXPECT_TRUE(WriteAcme("Path", "D:\\Acme"));
+    EXPECT_FALSE(std::async(std::launch::async, [&] { return WriteAcme("Other", "x"); }).get());
+    // Reading goes on from any thread.
+    EXPECT_EQ(std::async(std::launch::async, [&] { return ReadAcme("Path"); }).get(), "D:\\Acme");
+
+    TFakeWineServer server(FMachine.Root() / "run-user" / "wine" / ServerFolderName(FMachine.Prefix()));
+    ASSERT_TRUE(server.Locked());
+    EXPECT_FALSE(batch.Commit());
+    EXPECT_EQ(ReadHostFile(SystemFile()), systemBefore);
+    EXPECT_EQ(ReadAcme("Path"), "C:\\Acme");
 }
 
 } // namespace

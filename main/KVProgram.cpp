@@ -1,0 +1,5 @@
+#include "main/KV.h"
+
+int main(int argc, char* argv[]) {
+    return KVMain(argc, argv);
+}
