@@ -271,6 +271,18 @@ uint64_t CurrentPrefix(fs::path* folder = nullptr) {
     return gPrefix.Number;
 }
 
+// The current prefix's number; inside a lookup scope the environment is read once for the scope.
+uint64_t ScopePrefix() {
+    thread_local uint64_t scopeOfPrefix = 0;
+    thread_local uint64_t prefixOfScope = 0;
+    const uint64_t scope = CurrentLookupScope();
+    if (scope == 0 || scope != scopeOfPrefix) {
+        prefixOfScope = CurrentPrefix();
+        scopeOfPrefix = scope;
+    }
+    return prefixOfScope;
+}
+
 // ---- Drives ----
 
 // The drives of a prefix as its dosdevices folder named them when it was read: every path lookup starts at
@@ -404,16 +416,18 @@ struct TWindowsPath {
     std::vector<std::string_view> Parts;
 };
 
-std::optional<TWindowsPath> SplitWindowsPath(std::string_view text) {
+// Takes Text apart into Path (whose component list keeps its storage from call to call); false for a
+// path without a drive letter.
+bool SplitWindowsPath(std::string_view text, TWindowsPath& path) {
+    path.Parts.clear();
     if (text.find('\0') != std::string_view::npos)
-        return std::nullopt;
+        return false;
     // The long-path form \\?\C:\... names the same file.
     if (text.size() >= 4 && IsSeparator(text[0]) && IsSeparator(text[1]) && text[2] == '?' &&
         IsSeparator(text[3]))
         text.remove_prefix(4);
     if (text.size() < 2 || !IsAsciiLetter(text[0]) || text[1] != ':')
-        return std::nullopt;
-    TWindowsPath path;
+        return false;
     path.Letter = UpperLetter(text[0]);
     size_t start = 2;
     while (start <= text.size()) {
@@ -429,16 +443,21 @@ std::optional<TWindowsPath> SplitWindowsPath(std::string_view text) {
         }
         start = end + 1;
     }
-    return path;
+    return true;
 }
 
 // The spelling of the first Count components: "C:", "C:\Program Files", ...
-std::string SpellingOf(const TWindowsPath& path, size_t count) {
-    std::string spelling{path.Letter, ':'};
+void SpellingOf(const TWindowsPath& path, size_t count, std::string& spelling) {
+    spelling.assign({path.Letter, ':'});
     for (size_t i = 0; i < count; ++i) {
         spelling += '\\';
         spelling.append(path.Parts[i]);
     }
+}
+
+std::string SpellingOf(const TWindowsPath& path, size_t count) {
+    std::string spelling;
+    SpellingOf(path, count, spelling);
     return spelling;
 }
 
@@ -537,7 +556,8 @@ struct TKnownFolder {
 };
 
 std::optional<TKnownFolder> DeepestKnownFolder(uint64_t prefix, const TWindowsPath& path) {
-    std::string spelling = SpellingOf(path, path.Parts.size());
+    thread_local std::string spelling; // keeps its storage from lookup to lookup
+    SpellingOf(path, path.Parts.size(), spelling);
     std::lock_guard lock(gListingMutex);
     if (gSpellingsPrefix != prefix || gSpellings.empty())
         return std::nullopt;
@@ -609,10 +629,11 @@ std::optional<TRawLookup> LookUpThroughKnownFolder(uint64_t prefix, const TWindo
 // WantPath: the caller needs the Linux path of a miss too (a caller that asks only what lies there does
 // not).
 TRawLookup LookUp(const std::string& windowsPath, bool wantPath) {
-    std::optional<TWindowsPath> path = SplitWindowsPath(windowsPath);
-    if (!path)
+    thread_local TWindowsPath parts;
+    TWindowsPath* path = &parts;
+    if (!SplitWindowsPath(windowsPath, parts))
         return {};
-    const uint64_t prefix = CurrentPrefix();
+    const uint64_t prefix = ScopePrefix();
 
     // With the drive known, a path through known folders (or that exists as spelled) costs one stat.
     if (DriveRemembered(path->Letter, prefix)) {
