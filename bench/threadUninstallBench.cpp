@@ -6,6 +6,7 @@
 //     threadUninstallBench     (the scan's counters: floor_s, the bare checks of one scan; ratio, scan /
 //     floor)
 
+#include "benchFloor.h"
 #include "main/dm2.h"
 #include "main/frmMain2.h"
 #include "main/threadUninstall.h"
@@ -14,14 +15,11 @@
 #include "tools/databaseWriter.h"
 
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <QApplication>
-#include <sys/stat.h>
-#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -110,9 +108,7 @@ public:
         writer.WriteFiles(FMachine.ProgramFolder());
         FMachine.WriteRegistryFile("system.reg", FSystem.Text());
         MakeBigware();
-        // Folders a program made long ago: the file-system layer trusts a folder's listing only once it has
-        // been left alone for a while, as on a real machine.
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+        benchFloor::WaitUntilSettled();
 
         FForm = std::make_unique<TfrmMain>();
         frmMain = FForm.get();
@@ -152,42 +148,17 @@ TBenchMachine& Machine() {
     return *TheMachine;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// The bare checks: one stat of each path the scan tests, timed over a few rounds.
-double StatSeconds(const std::vector<fs::path>& paths) {
-    constexpr int Rounds = 5;
-    struct stat info {};
-    int found = 0;
-    const auto start = std::chrono::steady_clock::now();
-    for (int round = 0; round < Rounds; ++round)
-        for (const fs::path& path : paths)
-            found += stat(path.c_str(), &info) == 0 ? 1 : 0;
-    benchmark::DoNotOptimize(found);
-    return SecondsSince(start) / Rounds;
-}
-
 void BM_Scan(benchmark::State& state) {
     TBenchMachine& machine = Machine();
     TUninstallThread worker(umScan);
-    double scanSeconds = 0;
-    double floorSeconds = 0;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
+    const double floor = benchFloor::MeanSeconds([&] { benchFloor::StatEach(machine.ScanPaths()); });
+    benchFloor::TLoopTimer timer;
+    for (auto _ : state)
         worker.ScanSoftware();
-        scanSeconds += SecondsSince(start);
-        state.PauseTiming();
-        floorSeconds += StatSeconds(machine.ScanPaths());
-        state.ResumeTiming();
-    }
-    const double iterations = static_cast<double>(state.iterations());
+    benchFloor::ReportBesideFloor(state, timer.SecondsPerIteration(state), floor);
     state.counters["rows"] =
         machine.Form().lstvRList->topLevelItemCount() + machine.Form().lstvNList->topLevelItemCount();
     state.counters["stats"] = static_cast<double>(machine.ScanPaths().size());
-    state.counters["floor_s"] = floorSeconds / iterations;
-    state.counters["ratio"] = scanSeconds / floorSeconds;
 }
 BENCHMARK(BM_Scan)->Unit(benchmark::kMillisecond)->Iterations(5);
 

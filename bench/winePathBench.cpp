@@ -1,13 +1,11 @@
 // Path lookup cost: every file operation of the machine resolves its Windows path component by component.
+#include "benchFloor.h"
 #include "platform/fileSystem.h"
 #include "platform/winePath.h"
 #include "support/tempMachine.h"
 
-#include <benchmark/benchmark.h>
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -20,9 +18,7 @@ public:
         FMachine.WriteFile("C:\\Program Files\\Common Files\\Acme\\Tool\\bin\\tool.exe", "x");
         for (int i = 0; i < CrowdSize; ++i)
             FMachine.WriteFile("C:\\windows\\system32\\library" + std::to_string(i) + ".dll", "");
-        // Listings are remembered only for folders that have been left alone for a moment, as installed
-        // folders are during a scan.
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+        benchFloor::WaitUntilSettled();
     }
     const TTempMachine& Machine() const { return FMachine; }
 
@@ -35,6 +31,36 @@ const TBenchMachine& SharedMachine() {
     static TBenchMachine machine;
     return machine;
 }
+
+// One lookup of a Windows path, beside one stat of the Linux path it names.
+void ResolveBesideStat(benchmark::State& state, const std::string& windowsPath, const std::string& spelled) {
+    const TBenchMachine& machine = SharedMachine();
+    benchFloor::TLoopTimer timer;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(platform::FileExists(windowsPath));
+    const double seconds = timer.SecondsPerIteration(state);
+    const std::vector<std::filesystem::path> paths(1000, machine.Machine().HostPath(spelled));
+    benchFloor::ReportBesideFloor(state, seconds,
+                                  benchFloor::MeanSeconds([&] { benchFloor::StatEach(paths); }) / 1000);
+}
+
+void BM_FileExistsExactCase(benchmark::State& state) {
+    const std::string path = "C:\\Program Files\\Common Files\\Acme\\Tool\\bin\\tool.exe";
+    ResolveBesideStat(state, path, path);
+}
+BENCHMARK(BM_FileExistsExactCase);
+
+void BM_FileExistsOtherCase(benchmark::State& state) {
+    ResolveBesideStat(state, "C:\\PROGRAM FILES\\COMMON FILES\\ACME\\TOOL\\BIN\\TOOL.EXE",
+                      "C:\\Program Files\\Common Files\\Acme\\Tool\\bin\\tool.exe");
+}
+BENCHMARK(BM_FileExistsOtherCase);
+
+void BM_FileExistsMissingInCrowdedFolder(benchmark::State& state) {
+    const std::string path = "C:\\windows\\system32\\missing.dll";
+    ResolveBesideStat(state, path, path);
+}
+BENCHMARK(BM_FileExistsMissingInCrowdedFolder);
 
 void BM_ResolveExactCase(benchmark::State& state) {
     [[maybe_unused]] const TBenchMachine& machine = SharedMachine();

@@ -7,9 +7,11 @@
 #include "platform/sysUtils.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -19,13 +21,18 @@ namespace {
 constexpr int64_t DataIndexStart = sizeof(TDataHeader);
 constexpr int64_t SoftRecordStart = sizeof(TSoftDataHeader);
 constexpr int64_t NoRecord = -1;
+// How many records ahead a walk of the software records asks for the memory it will read.
+constexpr int64_t PrefetchDistance = 32;
 
 struct TPlaceholder {
-    const char* Key;
-    const char* Value;
+    std::string_view Key;
+    std::string_view Value;
 };
 
-// Applied in this order; the values are fixed folder names, never looked up on the machine.
+// The values are fixed folder names, never looked up on the machine. Every key runs from a "{" to the first
+// "}" after it and holds no other "{", so two occurrences of keys never overlap and no value (none holds a
+// brace) makes a new one: replacing each row's key in turn, as the table's order suggests, is the same as
+// one pass over the text that replaces each key where it stands.
 constexpr TPlaceholder PathPlaceholders[] = {
     {"{das}", "\\Documents and Settings"},
     {"{ls}", "\\Local Settings"},
@@ -53,7 +60,57 @@ constexpr TPlaceholder PathPlaceholders[] = {
     {"{cv}", "\\CurrentVersion"},
 };
 
-template <typename TRecord> bool ReadRecord(const std::string& stream, int64_t offset, TRecord& record) {
+// Head followed by Text with every placeholder key replaced by its value and, when User is given, every
+// "{cur}" by a backslash and User, in one pass: the text a user name brings in is not searched again.
+std::string ReplacePlaceholders(std::string_view head, std::string_view text, const std::string* user) {
+    std::string out;
+    out.reserve(head.size() + text.size() + 64);
+    out.append(head);
+    size_t done = 0;
+    for (size_t open = text.find('{'); open != std::string_view::npos; open = text.find('{', open + 1)) {
+        const size_t close = text.find('}', open + 1);
+        if (close == std::string_view::npos)
+            break;
+        const std::string_view key = text.substr(open, close - open + 1);
+        std::string_view value;
+        bool known = false;
+        if (user != nullptr && key == "{cur}") {
+            known = true;
+        } else {
+            for (const TPlaceholder& placeholder : PathPlaceholders)
+                if (placeholder.Key == key) {
+                    value = placeholder.Value;
+                    known = true;
+                    break;
+                }
+        }
+        if (!known)
+            continue;
+        out.append(text.substr(done, open - done));
+        if (value.empty()) {
+            out += '\\';
+            out += *user;
+        } else {
+            out.append(value);
+        }
+        done = close + 1;
+        open = close;
+    }
+    out.append(text.substr(done));
+    return out;
+}
+
+// Leading and trailing characters of code 0 to 32 removed, as platform::Trim does, without a copy.
+std::string_view TrimView(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
+        text.remove_suffix(1);
+    return text;
+}
+
+template <typename TRecord>
+bool ReadRecord(const platform::TFileBytes& stream, int64_t offset, TRecord& record) {
     if (offset < 0 || offset > static_cast<int64_t>(stream.size()) ||
         static_cast<int64_t>(stream.size()) - offset < static_cast<int64_t>(sizeof(TRecord))) {
         record = TRecord{};
@@ -84,48 +141,81 @@ std::string VersionText(int32_t stamp, uint16_t format) {
 // (Aho-Corasick): each state keeps the lowest number of the names that end there or at its suffix states.
 class TNameMatcher {
 public:
-    void Add(const std::string& name, int64_t number) {
-        int32_t state = 0;
-        for (char c : name) {
-            int32_t next = Child(state, static_cast<unsigned char>(c));
-            if (next < 0) {
-                next = static_cast<int32_t>(FChildren.size());
-                FChildren[static_cast<size_t>(state)].emplace_back(static_cast<unsigned char>(c), next);
-                FChildren.emplace_back();
+    // Builds the automaton of the names (none empty) with their numbers. The names are sorted first, so
+    // that the trie is laid out one name after another and each state's edges end up side by side.
+    void Build(std::vector<std::pair<std::string, int64_t>> names) {
+        std::sort(names.begin(), names.end());
+        FLowest.assign(1, NoMatch);
+        struct TBuildEdge {
+            int32_t Parent;
+            unsigned char Label;
+            int32_t Child;
+        };
+        std::vector<TBuildEdge> edges;
+        std::vector<int32_t> path{0}; // the states along the previous name
+        const std::string* previous = nullptr;
+        for (const auto& [name, number] : names) {
+            size_t common = 0;
+            if (previous != nullptr)
+                while (common < name.size() && common < previous->size() &&
+                       name[common] == (*previous)[common])
+                    ++common;
+            path.resize(common + 1);
+            for (size_t depth = common; depth < name.size(); ++depth) {
+                const auto state = static_cast<int32_t>(FLowest.size());
                 FLowest.push_back(NoMatch);
+                edges.push_back({path.back(), static_cast<unsigned char>(name[depth]), state});
+                path.push_back(state);
             }
-            state = next;
+            auto& lowest = FLowest[static_cast<size_t>(path.back())];
+            lowest = std::min(lowest, number);
+            previous = &name;
         }
-        auto& lowest = FLowest[static_cast<size_t>(state)];
-        lowest = std::min(lowest, number);
-    }
 
-    void Finish() {
-        FFail.assign(FChildren.size(), 0);
+        // The edges by state: a state's edges were made in the order of their labels, and stay in it.
+        const size_t states = FLowest.size();
+        FEdgeBegin.assign(states + 1, 0);
+        for (const TBuildEdge& edge : edges)
+            ++FEdgeBegin[static_cast<size_t>(edge.Parent) + 1];
+        for (size_t state = 0; state < states; ++state)
+            FEdgeBegin[state + 1] += FEdgeBegin[state];
+        FEdges.assign(edges.size(), TEdge{});
+        std::vector<int32_t> filled(FEdgeBegin.begin(), FEdgeBegin.end() - 1);
+        for (const TBuildEdge& edge : edges)
+            FEdges[static_cast<size_t>(filled[static_cast<size_t>(edge.Parent)]++)] = {edge.Child,
+                                                                                       edge.Label};
+
+        // Suffix links, breadth first, each state also taking the lowest number of its suffix state.
+        FFail.assign(states, 0);
         std::vector<int32_t> queue;
-        queue.reserve(FChildren.size());
+        queue.reserve(states);
         queue.push_back(0);
         for (size_t head = 0; head < queue.size(); ++head) {
-            int32_t state = queue[head];
-            for (auto [c, child] : FChildren[static_cast<size_t>(state)]) {
+            const int32_t state = queue[head];
+            const auto end = static_cast<size_t>(FEdgeBegin[static_cast<size_t>(state) + 1]);
+            for (auto index = static_cast<size_t>(FEdgeBegin[static_cast<size_t>(state)]); index < end;
+                 ++index) {
+                const TEdge edge = FEdges[index];
                 int32_t fail = 0;
                 if (state != 0) {
                     fail = FFail[static_cast<size_t>(state)];
-                    while (fail != 0 && Child(fail, c) < 0)
+                    while (fail != 0 && Child(fail, edge.Label) < 0)
                         fail = FFail[static_cast<size_t>(fail)];
-                    int32_t next = Child(fail, c);
+                    const int32_t next = Child(fail, edge.Label);
                     fail = next >= 0 ? next : 0;
                 }
-                FFail[static_cast<size_t>(child)] = fail;
-                auto& lowest = FLowest[static_cast<size_t>(child)];
+                FFail[static_cast<size_t>(edge.Target)] = fail;
+                auto& lowest = FLowest[static_cast<size_t>(edge.Target)];
                 lowest = std::min(lowest, FLowest[static_cast<size_t>(fail)]);
-                queue.push_back(child);
+                queue.push_back(edge.Target);
             }
         }
     }
 
     // The lowest number of a name that occurs in Text, or -1.
     int64_t FirstIn(const std::string& text) const {
+        if (FEdgeBegin.empty())
+            return NoRecord; // not built
         int64_t best = NoMatch;
         int32_t state = 0;
         for (char ch : text) {
@@ -144,19 +234,102 @@ public:
 private:
     static constexpr int64_t NoMatch = std::numeric_limits<int64_t>::max();
 
+    struct TEdge {
+        int32_t Target = 0;
+        unsigned char Label = 0;
+    };
+
     int32_t Child(int32_t state, unsigned char c) const {
-        for (auto [label, child] : FChildren[static_cast<size_t>(state)])
-            if (label == c)
-                return child;
+        const auto end = static_cast<size_t>(FEdgeBegin[static_cast<size_t>(state) + 1]);
+        for (auto edge = static_cast<size_t>(FEdgeBegin[static_cast<size_t>(state)]); edge < end; ++edge)
+            if (FEdges[edge].Label == c)
+                return FEdges[edge].Target;
         return -1;
     }
 
-    std::vector<std::vector<std::pair<unsigned char, int32_t>>> FChildren{1};
-    std::vector<int64_t> FLowest{NoMatch};
+    // The edges of all states in one array, those of a state from FEdgeBegin[state] on, so that a search
+    // reads memory in a few places only.
+    std::vector<TEdge> FEdges;
+    std::vector<int32_t> FEdgeBegin;
+    std::vector<int64_t> FLowest;
     std::vector<int32_t> FFail;
 };
 
 using TFirstRecordMap = std::unordered_map<std::string, int64_t>;
+
+// The first record of each software ID (at most 10 bytes, as the slots hold them) in open addressing, with
+// the ID packed into the slot itself: no allocation per ID, so that building it for every record of a large
+// database costs little more than the walk over the records.
+class TIdTable {
+public:
+    void Reserve(size_t count) { Rehash(std::bit_ceil(std::max<size_t>(16, count * 2))); }
+
+    // Records Number for Id unless an earlier record has that ID already.
+    void AddFirst(std::string_view id, int64_t number) {
+        if (id.size() > MaxLength)
+            return;
+        if ((FCount + 1) * 2 > FSlots.size())
+            Rehash(std::max<size_t>(16, FSlots.size() * 2));
+        const TKey key = KeyOf(id);
+        TSlot& slot = SlotOf(key);
+        if (slot.Number == NoRecord) {
+            slot.Key = key;
+            slot.Number = number;
+            ++FCount;
+        }
+    }
+
+    int64_t Find(std::string_view id) const {
+        if (id.size() > MaxLength || FSlots.empty())
+            return NoRecord;
+        return const_cast<TIdTable*>(this)->SlotOf(KeyOf(id)).Number;
+    }
+
+private:
+    static constexpr size_t MaxLength = 10;
+    struct TKey {
+        uint64_t Low = 0;
+        uint64_t High = 0; // bytes 8 and 9 of the ID, and its length in the top byte
+        bool operator==(const TKey&) const = default;
+    };
+    struct TSlot {
+        TKey Key;
+        int64_t Number = NoRecord;
+    };
+
+    static TKey KeyOf(std::string_view id) {
+        unsigned char bytes[16] = {};
+        std::memcpy(bytes, id.data(), id.size());
+        bytes[15] = static_cast<unsigned char>(id.size());
+        TKey key;
+        std::memcpy(&key.Low, bytes, 8);
+        std::memcpy(&key.High, bytes + 8, 8);
+        return key;
+    }
+
+    // The slot that holds Key, or the empty one where it would go.
+    TSlot& SlotOf(const TKey& key) {
+        uint64_t hash = key.Low * 0x9E3779B97F4A7C15ULL ^ key.High * 0xC2B2AE3D27D4EB4FULL;
+        hash ^= hash >> 29;
+        const size_t mask = FSlots.size() - 1;
+        for (size_t index = static_cast<size_t>(hash) & mask;; index = (index + 1) & mask) {
+            TSlot& slot = FSlots[index];
+            if (slot.Number == NoRecord || slot.Key == key)
+                return slot;
+        }
+    }
+
+    void Rehash(size_t size) {
+        std::vector<TSlot> old = std::move(FSlots);
+        FSlots.assign(size, TSlot{});
+        for (const TSlot& slot : old)
+            if (slot.Number != NoRecord)
+                SlotOf(slot.Key) = slot;
+    }
+
+    std::vector<TSlot> FSlots;
+    size_t FCount = 0;
+};
 
 // The full root name that an upper-cased abbreviation stands for, else HKEY_CURRENT_CONFIG.
 std::string RootNameOfAbbreviation(const std::string& head) {
@@ -177,14 +350,21 @@ std::string RootNameOfAbbreviation(const std::string& head) {
 // change while the object lives), so that every answer is still the first record in file order.
 struct TUFileOp::TLookupTables {
     bool HaveSoftIds = false;
-    TFirstRecordMap SoftByFoldedId; // trimmed lower-case ID -> first software record
-    TFirstRecordMap SoftByExactId;  // trimmed ID -> first software record
+    TIdTable SoftByFoldedId;             // trimmed lower-case ID -> first software record
+    std::vector<int32_t> SoftCategories; // the category of each software record, by number
+    bool HaveSoftExactIds = false;
+    TIdTable SoftByExactId; // trimmed ID -> first software record
     bool HaveSoftNames = false;
     TFirstRecordMap SoftByFoldedName; // trimmed lower-case name -> first software record
     bool HaveMatcher = false;
     TNameMatcher Matcher; // trimmed lower-case names, numbered by record
+    bool HaveLastDisplayName = false;
+    std::string LastDisplayName; // the last display name asked about, and the record it found
+    int64_t LastDisplayRecord = NoRecord;
     bool HaveIndexIds = false;
-    TFirstRecordMap IndexByFoldedId; // trimmed lower-case ID -> first index record
+    TIdTable IndexByFoldedId; // trimmed lower-case ID -> first index record
+    bool HaveCategoryCounts = false;
+    std::unordered_map<uint16_t, uint16_t> CategoryCounts; // low 16 bits of a category -> count
 };
 
 std::string SoftCategoryText(int32_t category) {
@@ -232,8 +412,8 @@ TUFileOp& TUFileOp::operator=(TUFileOp&&) noexcept = default;
 
 TUFileOp TUFileOp::FromContents(std::string dataContent, std::string softContent) {
     TUFileOp database;
-    database.FDataStream = std::move(dataContent);
-    database.FSoftStream = std::move(softContent);
+    database.FDataStream = platform::TFileBytes(dataContent);
+    database.FSoftStream = platform::TFileBytes(softContent);
     return database;
 }
 
@@ -331,37 +511,41 @@ std::string TUFileOp::ResolveProfileFolder(const std::string& path) const {
 }
 
 std::string TUFileOp::ExpandPathTemplate(const std::string& templateText, uint16_t kind) const {
-    std::string text = platform::Trim(templateText);
+    return ExpandTemplate(templateText, kind);
+}
+
+std::string TUFileOp::ExpandTemplate(std::string_view templateText, uint16_t kind) const {
+    const std::string_view text = TrimView(templateText);
     if (text.empty())
         return {};
 
     std::string windowsDir;
     std::string drive;
-    const bool beginsWithDrive = templateText.size() >= 3 && templateText.compare(1, 2, ":\\") == 0;
+    const bool beginsWithDrive = templateText.size() >= 3 && templateText.substr(1, 2) == ":\\";
     if (kind == 1 && !beginsWithDrive) {
         windowsDir = GetWindowsDir();
         drive = windowsDir.substr(0, 2);
     }
     const std::string user = GetCurrentUserName();
-
-    for (const TPlaceholder& placeholder : PathPlaceholders)
-        text = platform::StringReplaceAll(text, placeholder.Key, placeholder.Value);
-    if (!platform::Trim(user).empty())
-        text = platform::StringReplaceAll(text, "{cur}", "\\" + user);
+    const std::string* userText = TrimView(user).empty() ? nullptr : &user;
 
     if (kind == 1) {
         // With the drive put in front, only a "{w}" at the very start of the template follows it.
-        text = platform::StringReplaceAll(drive + text, drive + "{w}", windowsDir);
-        if (text.find("{x}") != std::string::npos)
-            text = ResolveProfileFolder(text);
-        return text;
+        std::string path = ReplacePlaceholders(drive, text, userText);
+        if (path.find("{w}") != std::string::npos)
+            path = platform::StringReplaceAll(path, drive + "{w}", windowsDir);
+        if (path.find("{x}") != std::string::npos)
+            path = ResolveProfileFolder(path);
+        return path;
     }
 
-    const size_t slash = text.find('\\');
+    const std::string replaced = ReplacePlaceholders({}, text, userText);
+    const size_t slash = replaced.find('\\');
     const std::string head =
-        slash == std::string::npos ? std::string() : platform::UpperCase(text.substr(0, slash));
-    const std::string root = RootNameOfAbbreviation(head);
-    return slash == std::string::npos ? root + text : root + text.substr(slash);
+        slash == std::string::npos ? std::string() : platform::UpperCase(replaced.substr(0, slash));
+    std::string path = RootNameOfAbbreviation(head);
+    path.append(replaced, slash == std::string::npos ? 0 : slash);
+    return path;
 }
 
 bool TUFileOp::ItemExists(const std::string& path, uint16_t kind) const {
@@ -415,20 +599,37 @@ bool TUFileOp::ReadSoftRecordNumber(int64_t number) {
     return ReadSoftRecord(SoftRecordStart + number * static_cast<int64_t>(sizeof(TSoftRec)), FSoftRec);
 }
 
+void TUFileOp::PrefetchSoftRecord(int64_t number) const {
+    // The records lie a kilobyte apart, too far for the processor to guess the next one of a walk.
+    const int64_t offset = SoftRecordStart + number * static_cast<int64_t>(sizeof(TSoftRec));
+    if (offset + static_cast<int64_t>(sizeof(TSoftRecHead)) <= static_cast<int64_t>(FSoftStream.size())) {
+        // The head may straddle two cache lines.
+        __builtin_prefetch(FSoftStream.data() + offset);
+        __builtin_prefetch(FSoftStream.data() + offset + sizeof(TSoftRecHead) - 1);
+    }
+}
+
+TSoftRecHead TUFileOp::SoftRecordHead(int64_t number) const {
+    TSoftRecHead head;
+    ReadRecord(FSoftStream, SoftRecordStart + number * static_cast<int64_t>(sizeof(TSoftRec)), head);
+    return head;
+}
+
 int64_t TUFileOp::FindSoftRecordById(const std::string& id) {
     TLookupTables& tables = Tables();
     if (!tables.HaveSoftIds) {
         const int64_t count = PresentSoftRecordCount();
+        tables.SoftByFoldedId.Reserve(static_cast<size_t>(count));
+        tables.SoftCategories.resize(static_cast<size_t>(count));
         for (int64_t i = 0; i < count; ++i) {
-            ReadSoftRecordNumber(i);
-            std::string trimmed = platform::Trim(FSoftRec.ID.Text());
-            tables.SoftByFoldedId.try_emplace(platform::LowerCase(trimmed), i);
-            tables.SoftByExactId.try_emplace(std::move(trimmed), i);
+            PrefetchSoftRecord(i + PrefetchDistance);
+            const TSoftRecHead head = SoftRecordHead(i);
+            tables.SoftByFoldedId.AddFirst(platform::LowerCase(platform::Trim(head.ID.Text())), i);
+            tables.SoftCategories[static_cast<size_t>(i)] = head.Category;
         }
         tables.HaveSoftIds = true;
     }
-    auto found = tables.SoftByFoldedId.find(platform::LowerCase(id));
-    return found == tables.SoftByFoldedId.end() ? NoRecord : found->second;
+    return tables.SoftByFoldedId.Find(platform::LowerCase(id));
 }
 
 // ---- Queries ----
@@ -437,37 +638,41 @@ std::string TUFileOp::FindIdByDisplayName(const std::string& displayName) {
     TLookupTables& tables = Tables();
     if (!tables.HaveMatcher) {
         const int64_t count = PresentSoftRecordCount();
+        std::vector<std::pair<std::string, int64_t>> names;
+        names.reserve(static_cast<size_t>(count));
         for (int64_t i = 0; i < count; ++i) {
-            ReadSoftRecordNumber(i);
-            const std::string name = platform::LowerCase(platform::Trim(FSoftRec.Name.Text()));
+            PrefetchSoftRecord(i + PrefetchDistance);
+            std::string name = platform::LowerCase(platform::Trim(SoftRecordHead(i).Name.Text()));
             // An empty name occurs in nothing.
             if (!name.empty())
-                tables.Matcher.Add(name, i);
+                names.emplace_back(std::move(name), i);
         }
-        tables.Matcher.Finish();
+        tables.Matcher.Build(std::move(names));
         tables.HaveMatcher = true;
     }
-    const int64_t record = tables.Matcher.FirstIn(platform::LowerCase(displayName));
-    if (record == NoRecord)
+    // The scan asks about the same name several times in a row.
+    if (!tables.HaveLastDisplayName || tables.LastDisplayName != displayName) {
+        tables.LastDisplayName = displayName;
+        tables.LastDisplayRecord = tables.Matcher.FirstIn(platform::LowerCase(displayName));
+        tables.HaveLastDisplayName = true;
+    }
+    if (tables.LastDisplayRecord == NoRecord)
         return {};
-    ReadSoftRecordNumber(record);
-    return FSoftRec.ID.Text();
+    return SoftRecordHead(tables.LastDisplayRecord).ID.Text();
 }
 
 std::string TUFileOp::GetNameById(const std::string& id) {
     const int64_t record = FindSoftRecordById(id);
     if (record == NoRecord)
         return {};
-    ReadSoftRecordNumber(record);
-    return platform::Trim(FSoftRec.Name.Text());
+    return platform::Trim(SoftRecordHead(record).Name.Text());
 }
 
 int32_t TUFileOp::GetCategoryById(const std::string& id) {
     const int64_t record = FindSoftRecordById(id);
     if (record == NoRecord)
         return 0;
-    ReadSoftRecordNumber(record);
-    return FSoftRec.Category;
+    return Tables().SoftCategories[static_cast<size_t>(record)];
 }
 
 std::string TUFileOp::GetCategoryTextByName(const std::string& name) {
@@ -475,16 +680,16 @@ std::string TUFileOp::GetCategoryTextByName(const std::string& name) {
     if (!tables.HaveSoftNames) {
         const int64_t count = PresentSoftRecordCount();
         for (int64_t i = 0; i < count; ++i) {
-            ReadSoftRecordNumber(i);
-            tables.SoftByFoldedName.try_emplace(platform::LowerCase(platform::Trim(FSoftRec.Name.Text())), i);
+            PrefetchSoftRecord(i + PrefetchDistance);
+            tables.SoftByFoldedName.try_emplace(
+                platform::LowerCase(platform::Trim(SoftRecordHead(i).Name.Text())), i);
         }
         tables.HaveSoftNames = true;
     }
     auto found = tables.SoftByFoldedName.find(platform::LowerCase(name));
     if (found == tables.SoftByFoldedName.end())
         return {};
-    ReadSoftRecordNumber(found->second);
-    return SoftCategoryText(FSoftRec.Category);
+    return SoftCategoryText(SoftRecordHead(found->second).Category);
 }
 
 int32_t TUFileOp::ListSoftwareByCategory(platform::TStringList& list, uint16_t category) {
@@ -506,13 +711,18 @@ uint16_t TUFileOp::CountSoftwareByCategory(uint16_t category) {
     const auto limit = static_cast<uint16_t>(std::min<int64_t>(present, FDataHeader.Count & 0xFFFF));
     if (category == 0)
         return limit;
-    uint16_t counted = 0;
-    for (int64_t i = 0; i < limit; ++i) {
-        ReadDataIndexNumber(i);
-        if (static_cast<uint16_t>(GetCategoryById(platform::Trim(FDataIndex.ID.Text())) & 0xFFFF) == category)
-            ++counted;
+    // The main window asks for every category in turn: one walk of the index counts them all.
+    TLookupTables& tables = Tables();
+    if (!tables.HaveCategoryCounts) {
+        for (int64_t i = 0; i < limit; ++i) {
+            ReadDataIndexNumber(i);
+            ++tables.CategoryCounts[static_cast<uint16_t>(
+                GetCategoryById(platform::Trim(FDataIndex.ID.Text())) & 0xFFFF)];
+        }
+        tables.HaveCategoryCounts = true;
     }
-    return counted;
+    auto found = tables.CategoryCounts.find(category);
+    return found == tables.CategoryCounts.end() ? uint16_t{0} : found->second;
 }
 
 int32_t TUFileOp::GetLeftoverItems(const std::string& displayName, uint16_t kind, platform::TStringList& list,
@@ -529,14 +739,14 @@ int32_t TUFileOp::GetLeftoverItems(const std::string& displayName, uint16_t kind
         const int64_t count = PresentDataIndexCount();
         for (int64_t i = 0; i < count; ++i) {
             ReadDataIndexNumber(i);
-            tables.IndexByFoldedId.try_emplace(platform::LowerCase(platform::Trim(FDataIndex.ID.Text())), i);
+            tables.IndexByFoldedId.AddFirst(platform::LowerCase(platform::Trim(FDataIndex.ID.Text())), i);
         }
         tables.HaveIndexIds = true;
     }
-    auto found = tables.IndexByFoldedId.find(platform::LowerCase(id));
-    if (found == tables.IndexByFoldedId.end())
+    const int64_t index = tables.IndexByFoldedId.Find(platform::LowerCase(id));
+    if (index == NoRecord)
         return 0;
-    ReadDataIndexNumber(found->second);
+    ReadDataIndexNumber(index);
 
     constexpr auto itemSize = static_cast<int64_t>(sizeof(TDataItemRec));
     int64_t first = FDataIndex.ItemOffset;
@@ -559,9 +769,12 @@ int32_t TUFileOp::GetLeftoverItems(const std::string& displayName, uint16_t kind
         // A kind that does not fit the 16 bits of an item kind names nothing that could exist, rather than
         // whatever its low bits would say.
         const auto expandKind = static_cast<uint16_t>(itemKind >= 0 && itemKind <= 0xFFFF ? itemKind : 0);
-        const std::string path = ExpandPathTemplate(platform::Trim(FDataItem.Template.Text()), expandKind);
-        if (onlyExisting != 1 || ItemExists(path, expandKind))
-            list.Add(std::to_string(itemKind) + path);
+        const std::string path = ExpandTemplate(TrimView(FDataItem.Template.View()), expandKind);
+        if (onlyExisting != 1 || ItemExists(path, expandKind)) {
+            std::string line = std::to_string(itemKind);
+            line += path;
+            list.Add(std::move(line));
+        }
     }
     return list.Count();
 }
@@ -575,24 +788,33 @@ int32_t TUFileOp::GetSoftInfo(const std::string& displayName, platform::TStringL
     if (id.empty())
         return -1;
 
-    FindSoftRecordById(id); // builds the exact-ID table together with the folded one
-    auto found = Tables().SoftByExactId.find(id);
-    if (found == Tables().SoftByExactId.end())
+    TLookupTables& tables = Tables();
+    if (!tables.HaveSoftExactIds) {
+        const int64_t count = PresentSoftRecordCount();
+        tables.SoftByExactId.Reserve(static_cast<size_t>(count));
+        for (int64_t i = 0; i < count; ++i) {
+            PrefetchSoftRecord(i + PrefetchDistance);
+            tables.SoftByExactId.AddFirst(platform::Trim(SoftRecordHead(i).ID.Text()), i);
+        }
+        tables.HaveSoftExactIds = true;
+    }
+    const int64_t record = tables.SoftByExactId.Find(id);
+    if (record == NoRecord)
         return 0;
-    ReadSoftRecordNumber(found->second);
+    ReadSoftRecordNumber(record);
 
-    using platform::Trim;
-    info.Add(Trim(FSoftRec.ID.Text()));
-    info.Add(Trim(FSoftRec.Name.Text()));
+    auto trimmed = [](std::string_view text) { return std::string(TrimView(text)); };
+    info.Add(trimmed(FSoftRec.ID.View()));
+    info.Add(trimmed(FSoftRec.Name.View()));
     info.Add(std::to_string(FSoftRec.Category));
-    info.Add(Trim(FSoftRec.Services.Text()));
-    info.Add(Trim(FSoftRec.Processes.Text()));
-    info.Add(Trim(FSoftRec.Spare.Text()));
-    info.Add(Trim(FSoftRec.InstallFolder.Text()));
-    info.Add(Trim(FSoftRec.DesktopEntries.Text()));
-    info.Add(Trim(FSoftRec.ProgramsEntries.Text()));
-    info.Add(Trim(FSoftRec.StartupEntries.Text()));
-    info.Add(Trim(FSoftRec.StartMenuEntries.Text()));
+    info.Add(trimmed(FSoftRec.Services.View()));
+    info.Add(trimmed(FSoftRec.Processes.View()));
+    info.Add(trimmed(FSoftRec.Spare.View()));
+    info.Add(trimmed(FSoftRec.InstallFolder.View()));
+    info.Add(trimmed(FSoftRec.DesktopEntries.View()));
+    info.Add(trimmed(FSoftRec.ProgramsEntries.View()));
+    info.Add(trimmed(FSoftRec.StartupEntries.View()));
+    info.Add(trimmed(FSoftRec.StartMenuEntries.View()));
 
     constexpr auto probeSize = static_cast<int64_t>(sizeof(TSoftProbeRec));
     const int64_t first = FSoftRec.ProbeOffset;
@@ -600,7 +822,7 @@ int32_t TUFileOp::GetSoftInfo(const std::string& displayName, platform::TStringL
         PresentRecords(static_cast<int64_t>(FSoftStream.size()), first, FSoftRec.ProbeCount, probeSize);
     for (int64_t i = 0; i < present; ++i) {
         ReadSoftProbe(first + i * probeSize, FSoftProbe);
-        probeKeys.Add(ExpandPathTemplate(FSoftProbe.KeyTemplate.Text(), 2));
+        probeKeys.Add(ExpandTemplate(FSoftProbe.KeyTemplate.View(), 2));
         probeValues.Add(FSoftProbe.ValueName.Text());
     }
     return info.Count();

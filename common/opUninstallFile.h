@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/fileSystem.h"
 #include "platform/stringList.h"
 
 #include <bit>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // The class library's file errors: a file that cannot be created, and one that exists but cannot be opened.
 class EFCreateError : public std::runtime_error {
@@ -29,7 +31,8 @@ template <std::size_t N> struct TShortString {
 
     // A length byte above the slot's capacity is clamped to the slot, so a corrupt record never reads
     // into its neighbour.
-    std::string Text() const { return std::string(Data, Length <= N ? Length : N); }
+    std::string Text() const { return std::string(View()); }
+    std::string_view View() const { return std::string_view(Data, Length <= N ? Length : N); }
 };
 
 #pragma pack(push, 1)
@@ -81,6 +84,13 @@ struct TSoftRec {
     TShortString<100> StartMenuEntries;
     int32_t ProbeOffset = 0;
     int32_t ProbeCount = 0;
+};
+
+// The leading fields of a TSoftRec, which the lookups by ID and name read without the rest.
+struct TSoftRecHead {
+    TShortString<10> ID;
+    TShortString<40> Name;
+    int32_t Category = 0;
 };
 
 // A registry value whose data names a program's install location.
@@ -174,9 +184,14 @@ private:
     int64_t PresentDataIndexCount();
     int64_t PresentSoftRecordCount();
     TLookupTables& Tables();
+    // ExpandPathTemplate on text held elsewhere.
+    std::string ExpandTemplate(std::string_view templateText, uint16_t kind) const;
     // The index entry or software record of that number (from 0) into FDataIndex or FSoftRec.
     bool ReadDataIndexNumber(int64_t number);
     bool ReadSoftRecordNumber(int64_t number);
+    // The ID, name and category of a software record that lies wholly inside the loaded file.
+    TSoftRecHead SoftRecordHead(int64_t number) const;
+    void PrefetchSoftRecord(int64_t number) const;
     // First software record with the given trimmed ID ignoring case, or -1.
     int64_t FindSoftRecordById(const std::string& id);
 
@@ -186,8 +201,8 @@ private:
     TSoftDataHeader FSoftHeader;
     TSoftRec FSoftRec;
     TSoftProbeRec FSoftProbe;
-    std::string FDataStream;
-    std::string FSoftStream;
+    platform::TFileBytes FDataStream;
+    platform::TFileBytes FSoftStream;
     std::string FDataFile;
     std::string FSoftFile;
     std::unique_ptr<TLookupTables> FTables;

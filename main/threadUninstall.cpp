@@ -7,6 +7,7 @@
 #include "main/dm2.h"
 #include "main/frmMain2.h"
 #include "platform/fileSystem.h"
+#include "platform/lookupScope.h"
 #include "platform/messageBox.h"
 #include "platform/registry.h"
 #include "platform/systemInfo.h"
@@ -284,7 +285,6 @@ void TUninstallThread::Synchronize(void (TUninstallThread::*Job)()) {
     QCoreApplication* application = QCoreApplication::instance();
     if (!application)
         return;
-    // The job's lookup scope and nothing else belongs around this call: the job is the whole unit of work.
     auto job = [this, Job] {
         if (!frmMain || !dm)
             return;
@@ -373,6 +373,8 @@ std::string TUninstallThread::ResolveFolderTemplate(const std::string& Template)
 // ==== Scan ====
 
 void TUninstallThread::ScanSoftware() {
+    // One view of the machine for the whole job: each hive and folder listing is checked once.
+    const platform::TLookupScope scope;
     TfrmMain& form = *frmMain;
     form.imgScan->setEnabled(false);
     form.lstvRList->setUpdatesEnabled(false);
@@ -450,6 +452,7 @@ void TUninstallThread::ScanSoftware() {
 // ==== Detail ====
 
 void TUninstallThread::ShowSoftwareDetail() {
+    const platform::TLookupScope scope;
     TfrmMain& form = *frmMain;
     const std::string name = Caption(form.labUS1Soft);
     form.gaugeUS->setMaximum(100);
@@ -517,6 +520,8 @@ void TUninstallThread::ShowSoftwareDetail() {
 // ==== Clean ====
 
 int TUninstallThread::RemoveSoftware(const std::string& Name, uint16_t Source) {
+    // Within the clean's scope when the clean asks; scopes nest.
+    const platform::TLookupScope scope;
     TRemoval removal;
     // Each changed registry file is saved once, at the end; also when an error ends the removal, since what
     // it deleted until then (its files among it) is gone.
@@ -645,6 +650,7 @@ void DeleteSelectedRows(QTreeWidget* list) {
 } // namespace
 
 void TUninstallThread::CleanSelected() {
+    const platform::TLookupScope scope;
     TfrmMain& form = *frmMain;
     const bool hide = form.chkHideProcess->isChecked();
     if (!hide) {

@@ -60,6 +60,30 @@ bool ReadAll(int fd, std::string& content) {
     return true;
 }
 
+bool ReadAll(int fd, std::string& content, uint64_t expectedSize) {
+    std::string result(static_cast<size_t>(expectedSize), '\0');
+    size_t done = 0;
+    while (done < result.size()) {
+        ssize_t got = read(fd, result.data() + done, result.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        done += static_cast<size_t>(got);
+    }
+    result.resize(done);
+    // A file that was shortened ended early; one that grew goes on past the size it had.
+    if (done == expectedSize && !ReadChunks(fd, [&result](std::string_view chunk) {
+            result.append(chunk);
+            return true;
+        }))
+        return false;
+    content = std::move(result);
+    return true;
+}
+
 bool CopyAll(int sourceFd, int destinationFd) {
     return ReadChunks(sourceFd,
                       [destinationFd](std::string_view chunk) { return WriteAll(destinationFd, chunk); });

@@ -35,6 +35,10 @@ private:
 // Reads from the descriptor's position to its end. Content is changed only when the whole read succeeds.
 bool ReadAll(int fd, std::string& content);
 
+// The same for a file whose size is known (from fstat): one buffer of that size is read into, so a large
+// file is neither copied nor grown on the way; a file that grew meanwhile is still read to its end.
+bool ReadAll(int fd, std::string& content, uint64_t expectedSize);
+
 // Reads exactly Count bytes at Offset; false when the file ends before them or a read fails.
 bool ReadAllAt(int fd, uint64_t offset, void* buffer, size_t count);
 

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -111,6 +112,24 @@ uint32_t AttributesOf(int dirFd, const char* name, const fs::path& path, const s
 std::optional<fs::path> Resolve(const std::string& path) {
     return ResolvePath(path);
 }
+
+// Forgets the listings of what a change touched once the change is made, however the function returns, so
+// that the lookups after it (in a lookup scope too) see it.
+class TChangeNote {
+public:
+    explicit TChangeNote(const std::optional<fs::path>& changed, bool below = false)
+        : FChanged(changed), FBelow(below) {}
+    ~TChangeNote() {
+        if (FChanged)
+            ForgetListings(*FChanged, FBelow);
+    }
+    TChangeNote(const TChangeNote&) = delete;
+    TChangeNote& operator=(const TChangeNote&) = delete;
+
+private:
+    const std::optional<fs::path>& FChanged;
+    bool FBelow;
+};
 
 // Windows wildcard matching of one name: '*' any run of characters, '?' one character, case ignored for
 // the ASCII letters.
@@ -275,19 +294,16 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
 }
 
 bool FileExists(const std::string& path) {
-    std::optional<fs::path> resolved = Resolve(path);
-    struct stat info {};
-    return resolved && stat(resolved->c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    return EntryKindAt(path) == TEntryKind::File;
 }
 
 bool DirectoryExists(const std::string& path) {
-    std::optional<fs::path> resolved = Resolve(path);
-    struct stat info {};
-    return resolved && stat(resolved->c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return EntryKindAt(path) == TEntryKind::Folder;
 }
 
 bool DeleteFile(const std::string& path) {
     std::optional<fs::path> resolved = Resolve(path);
+    TChangeNote note(resolved);
     struct stat info {};
     if (!resolved || lstat(resolved->c_str(), &info) != 0)
         return false;
@@ -303,6 +319,7 @@ bool DeleteFile(const std::string& path) {
 
 bool RemoveDirectory(const std::string& path) {
     std::optional<fs::path> resolved = Resolve(path);
+    TChangeNote note(resolved, true);
     struct stat info {};
     if (!resolved || lstat(resolved->c_str(), &info) != 0)
         return false;
@@ -317,12 +334,14 @@ bool RemoveDirectory(const std::string& path) {
 
 bool CreateDirectory(const std::string& path) {
     std::optional<fs::path> resolved = Resolve(path);
+    TChangeNote note(resolved);
     return resolved && mkdir(resolved->c_str(), 0777) == 0;
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
     std::optional<fs::path> source = Resolve(from);
     std::optional<fs::path> destination = Resolve(to);
+    TChangeNote note(destination);
     if (!source || !destination)
         return false;
     TFileDescriptor in(open(source->c_str(), O_RDONLY | O_CLOEXEC));
@@ -347,6 +366,8 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 bool MoveFile(const std::string& from, const std::string& to) {
     std::optional<fs::path> source = Resolve(from);
     std::optional<fs::path> destination = Resolve(to);
+    TChangeNote sourceNote(source, true);
+    TChangeNote destinationNote(destination);
     struct stat sourceInfo {};
     if (!source || !destination || lstat(source->c_str(), &sourceInfo) != 0)
         return false;
@@ -425,24 +446,63 @@ bool CanOpenForReading(const std::string& path) {
     return fd.Valid() && fstat(fd.Get(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
+namespace {
+
+// A regular file opened for a whole read, with its status; not valid for anything else. Opened without
+// waiting, so that a FIFO or a device in the file's place cannot block the reader; only a regular file has
+// a whole content to read.
+TFileDescriptor OpenForWholeRead(const std::string& path, struct stat& info) {
     std::optional<fs::path> resolved = Resolve(path);
     if (!resolved)
-        return false;
-    // Opened without waiting, so that a FIFO or a device in the file's place cannot block the reader; only
-    // a regular file has a whole content to read.
+        return TFileDescriptor();
     TFileDescriptor fd(open(resolved->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat info {};
     if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
+        return TFileDescriptor();
     int flags = fcntl(fd.Get(), F_GETFL);
     if (flags < 0 || fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return TFileDescriptor();
+    return fd;
+}
+
+} // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    struct stat info {};
+    TFileDescriptor fd = OpenForWholeRead(path, info);
+    if (!fd.Valid())
         return false;
-    return ReadAll(fd.Get(), content);
+    return ReadAll(fd.Get(), content, static_cast<uint64_t>(info.st_size));
+}
+
+TFileBytes::TFileBytes(std::string_view bytes) : FData(new char[bytes.size() + 1]), FSize(bytes.size()) {
+    std::memcpy(FData.get(), bytes.data(), bytes.size());
+}
+
+bool ReadWholeFile(const std::string& path, TFileBytes& content) {
+    struct stat info {};
+    TFileDescriptor fd = OpenForWholeRead(path, info);
+    if (!fd.Valid())
+        return false;
+    const auto size = static_cast<size_t>(info.st_size);
+    TFileBytes result;
+    result.FData.reset(new char[size + 1]); // left unfilled: the read fills it
+    while (result.FSize < size) {
+        ssize_t got = read(fd.Get(), result.FData.get() + result.FSize, size - result.FSize);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break; // shortened meanwhile
+        result.FSize += static_cast<size_t>(got);
+    }
+    content = std::move(result);
+    return true;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& content) {
     std::optional<fs::path> resolved = Resolve(path);
+    TChangeNote note(resolved);
     if (!resolved)
         return false;
     struct stat info {};
@@ -457,6 +517,7 @@ bool WriteWholeFile(const std::string& path, const std::string& content) {
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
     std::optional<fs::path> source = Resolve(from);
     std::optional<fs::path> destination = Resolve(to);
+    TChangeNote note(destination);
     if (!source || !destination || !destination->has_filename())
         return false;
     TFileDescriptor in(open(source->c_str(), O_RDONLY | O_CLOEXEC));

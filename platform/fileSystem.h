@@ -3,7 +3,9 @@
 #include "platform/dateTime.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -70,6 +72,25 @@ bool CanOpenForReading(const std::string& path);
 // The whole content of a regular file; false when it cannot be opened or read, or is no regular file (a
 // FIFO or a device is refused at once rather than waited on).
 bool ReadWholeFile(const std::string& path, std::string& content);
+
+// A file's bytes held in one buffer of the file's size, which nothing fills before the read does (a large
+// database is read once and never copied or cleared on the way). Moving it keeps the bytes in place.
+class TFileBytes {
+public:
+    TFileBytes() = default;
+    // A copy of bytes held elsewhere.
+    explicit TFileBytes(std::string_view bytes);
+    const char* data() const { return FData.get(); }
+    size_t size() const { return FSize; }
+    std::string_view View() const { return {FData.get(), FSize}; }
+
+private:
+    friend bool ReadWholeFile(const std::string& path, TFileBytes& content);
+    std::unique_ptr<char[]> FData;
+    size_t FSize = 0;
+};
+// The file's bytes as they were when it was opened (a file that grows meanwhile is read to the size it had).
+bool ReadWholeFile(const std::string& path, TFileBytes& content);
 // Creates or truncates Path and writes Content; false when it cannot be created or written.
 bool WriteWholeFile(const std::string& path, const std::string& content);
 

@@ -150,6 +150,8 @@ bool DeleteTree(const std::string& folder) {
             UnlinkAt(parent.Get(), name.c_str(), 0, madeWritable);
         else if (S_ISDIR(info.st_mode))
             DeleteEntry(parent.Get(), name.c_str(), DT_DIR, madeWritable);
+        // What was read of the tree and of its parent is out of date now (in a lookup scope too).
+        ForgetListings(path, true);
     }
     struct stat after {};
     return !(fstatat(parent.Get(), name.c_str(), &after, 0) == 0 && S_ISDIR(after.st_mode));

@@ -112,8 +112,8 @@ bool TRegistry::ValueExists(const std::string& name) {
 int TRegistry::GetDataType(const std::string& name) {
     if (!FSession)
         return -1;
-    std::optional<THiveValue> value = TWineRegistry::Instance().Value(FSession->Location, name);
-    return value ? static_cast<int>(value->Type) : -1;
+    std::optional<uint32_t> type = TWineRegistry::Instance().ValueType(FSession->Location, name);
+    return type ? static_cast<int>(*type) : -1;
 }
 
 void TRegistry::GetKeyNames(TStringList& names) {

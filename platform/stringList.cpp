@@ -11,6 +11,11 @@ int TStringList::Add(const std::string& line) {
     return Count() - 1;
 }
 
+int TStringList::Add(std::string&& line) {
+    FLines.push_back(std::move(line));
+    return Count() - 1;
+}
+
 void TStringList::Insert(int index, const std::string& line) {
     FLines.insert(FLines.begin() + std::clamp(index, 0, Count()), line);
 }

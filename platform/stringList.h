@@ -13,6 +13,7 @@ public:
     TStringList(std::initializer_list<std::string> lines) : FLines(lines) {}
 
     int Add(const std::string& line);
+    int Add(std::string&& line);
     void Insert(int index, const std::string& line);
     void Delete(int index);
     void Clear() { FLines.clear(); }

@@ -36,7 +36,13 @@ std::string TrimRight(const std::string& s) {
 }
 
 std::string Trim(const std::string& s) {
-    return TrimLeft(TrimRight(s));
+    size_t first = 0;
+    size_t last = s.size();
+    while (first < last && IsTrimmed(s[first]))
+        ++first;
+    while (last > first && IsTrimmed(s[last - 1]))
+        --last;
+    return s.substr(first, last - first);
 }
 
 std::string LowerCase(const std::string& s) {

@@ -71,9 +71,17 @@ bool DecodeCodePoint(std::string_view text, size_t& pos, uint32_t& codePoint) {
 } // namespace
 
 std::string WineCaseKey(std::string_view utf8) {
-    std::string key;
-    key.reserve(utf8.size());
+    // Most names are ASCII: their key is the name with A to Z lowered, made in one copy.
     size_t pos = 0;
+    while (pos < utf8.size() && static_cast<unsigned char>(utf8[pos]) < 0x80)
+        ++pos;
+    std::string key(utf8.substr(0, pos));
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 0x20);
+    if (pos == utf8.size())
+        return key;
+    key.reserve(utf8.size());
     while (pos < utf8.size()) {
         const auto byte = static_cast<unsigned char>(utf8[pos]);
         if (byte < 0x80) {

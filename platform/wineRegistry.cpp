@@ -1,6 +1,7 @@
 #include "platform/wineRegistry.h"
 
 #include "platform/fileDescriptor.h"
+#include "platform/lookupScope.h"
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
 
@@ -175,14 +176,21 @@ std::chrono::milliseconds TWineRegistry::WriterWait() const {
     return WriterWaitOverride.count() > 0 ? WriterWaitOverride : DefaultWriterWait;
 }
 
-void TWineRegistry::BeginCall() {
+void TWineRegistry::BeginCall(bool checkAgain) {
     static const char* const Names[] = {"system.reg", "user.reg", "userdef.reg"};
-    FPrefix = PrefixFolder();
-    for (size_t i = 0; i < 3; ++i) {
-        FFiles[i] = FPrefix / Names[i];
-        FEntries[i] = &FHives[FFiles[i].string()]; // elements of an unordered map keep their place
+    // The prefix and its file names are worked out once for each prefix the environment names.
+    const uint64_t prefix = CurrentPrefixNumber();
+    if (prefix != FPrefixNumber || FEntries[0] == nullptr) {
+        FPrefixNumber = prefix;
+        FPrefix = PrefixFolder();
+        for (size_t i = 0; i < 3; ++i) {
+            FFiles[i] = FPrefix / Names[i];
+            FEntries[i] = &FHives[FFiles[i].string()]; // elements of an unordered map keep their place
+        }
+        checkAgain = true;
     }
-    RefreshAll();
+    if (checkAgain)
+        RefreshAll();
 }
 
 const fs::path& TWineRegistry::FileOf(THiveFile hive) const {
@@ -195,7 +203,14 @@ TWineRegistry::TCachedHive& TWineRegistry::Entry(THiveFile hive) {
     size_t index = static_cast<size_t>(hive);
     if (!FChecked[index]) {
         FChecked[index] = true;
-        Refresh(hive);
+        // Inside a lookup scope a hive is checked once (the scope's own saves keep it current); a writer
+        // under the lock always checks, since another program's save must not be lost.
+        const uint64_t scope = CurrentLookupScope();
+        TCachedHive& entry = *FEntries[index];
+        if (FUnderWritersLock || scope == 0 || entry.CheckedInScope != scope || !entry.Hive) {
+            Refresh(hive);
+            FEntries[index]->CheckedInScope = scope;
+        }
     }
     return *FEntries[index];
 }
@@ -241,7 +256,8 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
     TFileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
     std::string text;
     struct stat opened {};
-    if (!fd.Valid() || fstat(fd.Get(), &opened) != 0 || !ReadAll(fd.Get(), text)) {
+    if (!fd.Valid() || fstat(fd.Get(), &opened) != 0 ||
+        !ReadAll(fd.Get(), text, static_cast<uint64_t>(opened.st_size))) {
         // Unreadable: nothing to read, and nothing that may be written.
         entry = TCachedHive();
         entry.Hive = THive::Parse("");
@@ -437,7 +453,7 @@ TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>&
 
 bool TWineRegistry::CanWrite(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
+    BeginCall(false);
     if (location.UsersRoot)
         return IsFolder(FPrefix);
     return Writable(Entry(location.Hive));
@@ -445,8 +461,7 @@ bool TWineRegistry::CanWrite(const TKeyLocation& location) {
 
 std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
-    RefreshAll();
+    BeginCall(false);
     std::vector<std::string> names;
     if (location.UsersRoot) {
         if (Entry(THiveFile::UserDefault).Exists)
@@ -463,8 +478,7 @@ std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
 
 std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
-    RefreshAll();
+    BeginCall(false);
     std::vector<std::string> names;
     if (THiveKey* key = Walk(location))
         for (const THiveValue& value : key->Values())
@@ -472,12 +486,15 @@ std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location)
     return names;
 }
 
+const THiveValue* TWineRegistry::FindValue(const TKeyLocation& location, const std::string& name) {
+    BeginCall(false);
+    THiveKey* key = Walk(location);
+    return key != nullptr ? key->FindValue(name) : nullptr;
+}
+
 std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, const std::string& name) {
     std::lock_guard<std::mutex> guard(FMutex);
-    BeginCall();
-    RefreshAll();
-    THiveKey* key = Walk(location);
-    const THiveValue* value = key != nullptr ? key->FindValue(name) : nullptr;
+    const THiveValue* value = FindValue(location, name);
     if (value == nullptr)
         return std::nullopt;
     THiveValue copy;
@@ -485,6 +502,14 @@ std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, con
     copy.Type = value->Type;
     copy.Data = value->Data;
     return copy;
+}
+
+std::optional<uint32_t> TWineRegistry::ValueType(const TKeyLocation& location, const std::string& name) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    const THiveValue* value = FindValue(location, name);
+    if (value == nullptr)
+        return std::nullopt;
+    return value->Type;
 }
 
 TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std::string& name, uint32_t type,

@@ -40,12 +40,14 @@ std::vector<std::string> SplitKeyPath(const std::string& path);
 // .Default (userdef.reg) and the user's SID (user.reg again), HKCR is HKLM\Software\Classes and HKCC is
 // HKLM\System\CurrentControlSet\Hardware Profiles\Current. Link keys are followed on the way.
 //
-// Each hive is parsed once and kept; every call first checks each file's identity, size and time and
-// reloads a file that another program changed. Writers of one prefix serialise on a lock file in the prefix;
-// a change is saved through a temporary file beside the hive that is flushed and renamed over it. Every
-// change is refused while a wineserver runs for the prefix (it would overwrite the files with its own copy),
-// and a hive that is missing, has no write permission bit or was not understood completely is never
-// written. All calls may come from any thread.
+// Each hive is parsed once and kept; every open of a key (Find, Create, DeleteKey) first checks each file's
+// identity, size and time and reloads a file that another program changed, and the reads of an open key
+// (its names, its values, whether it may be written) work on the trees as that check left them. Inside a
+// lookup scope each file is checked once for the whole scope. Writers of one prefix serialise on a lock file
+// in the prefix; a change is saved through a temporary file beside the hive that is flushed and renamed over
+// it. Every change is refused while a wineserver runs for the prefix (it would overwrite the files with its
+// own copy), and a hive that is missing, has no write permission bit or was not understood completely is
+// never written. All calls may come from any thread.
 //
 // Readers never wait for a writer's lock file nor for a save: a writer waits for the lock file before it
 // takes the in-memory trees, and writes and flushes the new file after it has let them go. A writer waits
@@ -79,6 +81,8 @@ public:
     std::vector<std::string> KeyNames(const TKeyLocation& location);
     std::vector<std::string> ValueNames(const TKeyLocation& location);
     std::optional<THiveValue> Value(const TKeyLocation& location, const std::string& name);
+    // The type of a value, without a copy of its data.
+    std::optional<uint32_t> ValueType(const TKeyLocation& location, const std::string& name);
 
     TRegistryStatus SetValue(const TKeyLocation& location, const std::string& name, uint32_t type,
                              const std::string& data);
@@ -122,6 +126,8 @@ private:
         struct timespec ModificationTime {};
         mode_t Mode = 0;
         uint64_t Generation = 0;
+        // The lookup scope in which the file was last checked.
+        uint64_t CheckedInScope = 0;
         std::unique_ptr<THive> Hive;
         // Changed in memory and not yet saved: never reloaded from its file until the save ends.
         bool Dirty = false;
@@ -144,8 +150,10 @@ private:
 
     TWineRegistry() = default;
 
-    // Takes the prefix and its files for the call (the environment may change between calls).
-    void BeginCall();
+    // Takes the prefix and its files for the call (the environment may change between calls). With
+    // CheckAgain each hive is checked again at its first use in the call; without, the call works on the
+    // trees as the last open checked them (reads of an open key).
+    void BeginCall(bool checkAgain = true);
     const std::filesystem::path& FileOf(THiveFile hive) const;
     TCachedHive& Refresh(THiveFile hive);
     // The save count of a hive in the writers' lock file, read once per check.
@@ -156,6 +164,8 @@ private:
     bool Writable(const TCachedHive& entry) const;
     TStart StartOf(HKEY root, const std::vector<std::string>& path) const;
     THiveKey* Walk(const TKeyLocation& location);
+    // The value of an open key on the trees as its open checked them (FMutex held), or null.
+    const THiveValue* FindValue(const TKeyLocation& location, const std::string& name);
     // Follows a path from a start; with Create, makes missing keys (in one hive, recorded in Created).
     TRegistryStatus Resolve(TStart start, bool followLast, bool create, TKeyLocation& location,
                             THiveKey*& key, std::optional<THiveFile>& created);
@@ -182,6 +192,7 @@ private:
     std::filesystem::path FBatchPrefix;
     std::optional<std::thread::id> FBatchThread;
     std::unordered_map<std::string, TCachedHive> FHives;
+    uint64_t FPrefixNumber = 0;
     std::filesystem::path FPrefix;
     std::filesystem::path FFiles[3];
     TCachedHive* FEntries[3] = {};

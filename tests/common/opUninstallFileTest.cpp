@@ -375,6 +375,11 @@ INSTANTIATE_TEST_SUITE_P(
         TExpandCase{"HKCU{sw}{sf}{sf2}{usf}", 2,
                     "HKEY_CURRENT_USER\\Software\\Shell Folder\\ShellFolder\\User Shell Folders"},
         TExpandCase{"HKU{cur}{sw}", 2, "HKEY_USERS\\tester\\Software"},
+        // A key stands where its braces are: an unclosed or unknown brace is text, a known key right after it
+        // is still replaced, and the replaced text brings no new key.
+        TExpandCase{"{a{pf}}", 1, "C:{a\\Program Files}"},
+        TExpandCase{"{{pf}}{cv", 2, "HKEY_CURRENT_CONFIG\\Program Files}{cv"},
+        TExpandCase{"\\x{pf", 1, "C:\\x{pf"}, TExpandCase{"{}{cur}{", 1, "C:{}\\tester{"},
         // Registry heads ignore case; full root names and anything else become HKEY_CURRENT_CONFIG.
         TExpandCase{"HkLm\\x", 2, "HKEY_LOCAL_MACHINE\\x"},
         TExpandCase{"hkcr\\.txt", 3, "HKEY_CLASSES_ROOT\\.txt"},

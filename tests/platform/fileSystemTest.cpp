@@ -434,6 +434,9 @@ TEST_F(FileSystemTest, WholeFilesAreReadAndWritten) {
     std::string content;
     ASSERT_TRUE(ReadWholeFile("C:\\Program Files\\DATA.BIN", content));
     EXPECT_EQ(content, bytes);
+    TFileBytes held;
+    ASSERT_TRUE(ReadWholeFile("C:\\Program Files\\DATA.BIN", held));
+    EXPECT_EQ(held.View(), bytes);
     EXPECT_TRUE(WriteWholeFile("C:\\Program Files\\data.bin", "short"));
     ASSERT_TRUE(ReadWholeFile("C:\\Program Files\\data.bin", content));
     EXPECT_EQ(content, "short");
@@ -460,6 +463,10 @@ TEST_F(FileSystemTest, WholeFileFailures) {
     EXPECT_FALSE(ReadWholeFile("C:\\t", content));
     EXPECT_FALSE(ReadWholeFile("C:\\t\\missing.txt", content));
     EXPECT_EQ(content, "untouched");
+    TFileBytes held(std::string_view("untouched"));
+    EXPECT_FALSE(ReadWholeFile("C:\\t", held));
+    EXPECT_FALSE(ReadWholeFile("C:\\t\\missing.txt", held));
+    EXPECT_EQ(held.View(), "untouched");
     EXPECT_FALSE(CanOpenForReading("C:\\t"));
     EXPECT_FALSE(CanOpenForReading("C:\\t\\missing.txt"));
     EXPECT_TRUE(CanOpenForReading("C:\\t\\readonly.txt"));
