@@ -5,6 +5,7 @@
 #include "platform/messageBox.h"
 #include "platform/namedMutex.h"
 
+#include <functional>
 #include <memory>
 #include <QApplication>
 #include <QMessageBox>
@@ -57,6 +58,21 @@ int ShowQtMessageBox(const std::string& text, const std::string& caption, uint32
 
 } // namespace
 
+void InstallMessageBoxes() {
+    platform::SetMessageBoxHandler(ShowQtMessageBox);
+    platform::SetMessageBoxDispatcher([](const std::function<int()>& call) {
+        int answer = platform::IDOK;
+        QMetaObject::invokeMethod(
+            qApp, [&] { answer = call(); }, Qt::BlockingQueuedConnection);
+        return answer;
+    });
+}
+
+void RemoveMessageBoxes() {
+    platform::SetMessageBoxDispatcher(nullptr);
+    platform::SetMessageBoxHandler(nullptr);
+}
+
 int KVMain(int argc, char* argv[]) {
     // Another copy runs: leave at once, without a window and without telling it.
     if (platform::HANDLE running = platform::OpenMutexA(platform::MUTEX_ALL_ACCESS, false, KVMutexName)) {
@@ -70,7 +86,7 @@ int KVMain(int argc, char* argv[]) {
     QApplication::setApplicationName(ApplicationTitle);
     // The main window's close ends the program, also while it is hidden in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
-    platform::SetMessageBoxHandler(ShowQtMessageBox);
+    InstallMessageBoxes();
 
     auto mainWindow = std::make_unique<TfrmMain>();
     frmMain = mainWindow.get();
@@ -80,7 +96,7 @@ int KVMain(int argc, char* argv[]) {
     frmMain->show();
     const int exitCode = QApplication::exec();
 
-    platform::SetMessageBoxHandler(nullptr);
+    RemoveMessageBoxes();
     dataModule.reset();
     mainWindow.reset();
     return exitCode;

@@ -14,5 +14,11 @@ inline constexpr const char* SupportMailAddress = "support@korvane.example.org";
 // The program's main block: returns the exit code. A second copy returns 0 at once and shows nothing.
 int KVMain(int argc, char* argv[]);
 
+// Shows the system's message boxes as KV's windows: a box asked on another thread (the update check's) is
+// shown on the GUI thread, whose event loop runs it while the asking thread waits for the answer. Call on
+// the GUI thread, with the application made; RemoveMessageBoxes undoes it before the application goes.
+void InstallMessageBoxes();
+void RemoveMessageBoxes();
+
 // Makes the pictures and the style sheet of KV's resources available (once per process).
 void InitKVResources();

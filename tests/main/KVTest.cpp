@@ -1,13 +1,16 @@
 #include "main/KV.h"
 
 #include "main/frmMain2.h"
+#include "platform/messageBox.h"
 #include "platform/namedMutex.h"
 #include "support/tempMachine.h"
 #include "tools/databaseWriter.h"
 
+#include <atomic>
 #include <filesystem>
 #include <QProcess>
 #include <QtTest>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -30,6 +33,7 @@ private slots:
     void cleanup();
     void aSecondCopyEndsAtOnceAndShowsNothing();
     void theMainBlockLeavesAtOnceWhileTheMarkerExists();
+    void aBoxAskedOnAnotherThreadIsShownOnTheGuiThread();
 
 private:
     // A program folder with KV.exe and its database, and a process ready to start it there.
@@ -116,6 +120,24 @@ void TKVTest::theMainBlockLeavesAtOnceWhileTheMarkerExists() {
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
     QVERIFY(!fs::exists(FMachine->ProgramFolder() / "Settings.ini"));
     platform::CloseHandle(running);
+}
+
+void TKVTest::aBoxAskedOnAnotherThreadIsShownOnTheGuiThread() {
+    InstallMessageBoxes();
+    // The window's own handler would open a real box; this one records where it runs. It is installed from
+    // the GUI thread, as KV installs its own.
+    std::thread::id shownOn;
+    platform::SetMessageBoxHandler([&](const std::string&, const std::string&, uint32_t) {
+        shownOn = std::this_thread::get_id();
+        return platform::IDYES;
+    });
+    std::atomic<int> answer = 0;
+    std::thread asker([&] { answer = platform::MessageBox("Question", "Korvane", platform::MB_YESNO); });
+    // The asker waits until the GUI thread's event loop has run the box.
+    QTRY_COMPARE(answer.load(), platform::IDYES);
+    asker.join();
+    RemoveMessageBoxes();
+    QVERIFY(shownOn == std::this_thread::get_id());
 }
 
 QTEST_MAIN(TKVTest)
