@@ -28,6 +28,7 @@
 #include <QProgressBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <vector>
 
 TfrmUpdate* frmUpdate = nullptr;
 
@@ -35,6 +36,14 @@ namespace {
 
 constexpr const char* KVProgram = "KV.exe";
 constexpr int DownloadsColumn = 1;
+
+// "KV.dat, KV.exe": the names of the files a run could not put in place, for its closing message.
+std::string JoinNames(const std::vector<std::string>& names) {
+    std::string joined;
+    for (const std::string& name : names)
+        joined += (joined.empty() ? "" : ", ") + name;
+    return joined;
+}
 
 int ClampToInt(int64_t value) {
     return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
@@ -348,12 +357,16 @@ void TfrmUpdate::UpdateRun() {
 
     const int deleteUpdate =
         platform::TIniFile(FSettingsFile).ReadInteger(SectionSettings, KeyDeleteUpdate, DefaultDeleteUpdate);
-    if (!dataPath.empty())
-        InstallDataFile("Updating the master data, please wait ...", dataPath, folder + "update\\vData.dat",
-                        folder + "KV.dat", FDataMd5, deleteUpdate);
-    if (!softDataPath.empty())
-        InstallDataFile("Updating software-related data, please wait ...", softDataPath,
-                        folder + "update\\vSoft.dat", folder + "soft.dat", FSoftDataMd5, deleteUpdate);
+    // The files that could not be put in place: the run says so at its end instead of claiming success.
+    std::vector<std::string> notReplaced;
+    if (!dataPath.empty() &&
+        !InstallDataFile("Updating the master data, please wait ...", dataPath, folder + "update\\vData.dat",
+                         folder + "KV.dat", FDataMd5, deleteUpdate))
+        notReplaced.push_back("KV.dat");
+    if (!softDataPath.empty() &&
+        !InstallDataFile("Updating software-related data, please wait ...", softDataPath,
+                         folder + "update\\vSoft.dat", folder + "soft.dat", FSoftDataMd5, deleteUpdate))
+        notReplaced.push_back("soft.dat");
 
     const bool running = IsProcessRunning(KVProgram);
     if (running) {
@@ -366,8 +379,9 @@ void TfrmUpdate::UpdateRun() {
             TMD5Digest digest{};
             MD5DigestOfFile(programPath, digest);
             if (MD5DigestToStr(digest) == FProgramMd5) {
-                platform::CopyFileReplacing(programPath, folder + KVProgram);
-                if (deleteUpdate == 1)
+                if (!platform::CopyFileReplacing(programPath, folder + KVProgram))
+                    notReplaced.push_back(KVProgram);
+                else if (deleteUpdate == 1)
                     platform::DeleteFile(programPath);
             }
         }
@@ -376,26 +390,34 @@ void TfrmUpdate::UpdateRun() {
     // replaced.
     if (running)
         platform::ShellExecuteA(this, "open", folder + KVProgram, "", "", platform::SW_SHOWNORMAL);
+    if (!notReplaced.empty()) {
+        ShowState("Updates failed.");
+        platform::MessageBox("Can not update " + JoinNames(notReplaced) + "!", "Update",
+                             platform::MB_OK | platform::MB_ICONERROR);
+        return;
+    }
     ShowState("Updates completed.");
     platform::MessageBox("Updates completed!", "Update", platform::MB_OK | platform::MB_ICONINFORMATION);
 }
 
-void TfrmUpdate::InstallDataFile(const std::string& stateText, const std::string& download,
+bool TfrmUpdate::InstallDataFile(const std::string& stateText, const std::string& download,
                                  const std::string& work, const std::string& target,
                                  const std::string& expectedMd5, int deleteUpdate) {
     ShowState(stateText);
     if (!platform::FileExists(download))
-        return;
+        return true;
     if (DecompressFile(download, work) <= 0)
-        return;
+        return true;
     TMD5Digest digest{};
     MD5DigestOfFile(work, digest);
     if (MD5DigestToStr(digest) != expectedMd5)
-        return;
-    // The result of the copy is not looked at: a failed copy is cleaned up like a good one.
-    platform::CopyFileReplacing(work, target);
+        return true;
+    // A copy that failed (a locked or read-only target) keeps what was fetched, so nothing is lost.
+    if (!platform::CopyFileReplacing(work, target))
+        return false;
     if (deleteUpdate == 1) {
         platform::DeleteFile(work);
         platform::DeleteFile(download);
     }
+    return true;
 }

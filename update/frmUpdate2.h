@@ -96,7 +96,9 @@ private:
 
     // The update run, steps 1 to 9; errors leave it.
     void UpdateRun();
-    void InstallDataFile(const std::string& stateText, const std::string& download, const std::string& work,
+    // Unpacks, checks and puts one database file in place; false only when its copy into the program folder
+    // failed, in which case the work file and the download are kept for the next run.
+    bool InstallDataFile(const std::string& stateText, const std::string& download, const std::string& work,
                          const std::string& target, const std::string& expectedMd5, int deleteUpdate);
     void ShowState(const std::string& text);
     // The application's report of an error that left a handler: its text in a box, once.

@@ -135,7 +135,7 @@ private slots:
     void abortDuringADownload();
     void closeAnsweredNoLetsTheDownloadGoOn();
     void unpackErrorLeavesTheRun();
-    void lockedTargetsAreNotNoticed();
+    void lockedTargetsAreReportedAndTheirDownloadsKept();
     void readOnlyProgramFolder();
     void trayIconRestoresAMinimisedWindow();
     void realKVIsEndedAndStartedAgain();
@@ -790,7 +790,7 @@ void TfrmUpdate2Test::unpackErrorLeavesTheRun() {
     QCOMPARE(FSleeps, std::vector<unsigned>{});
 }
 
-void TfrmUpdate2Test::lockedTargetsAreNotNoticed() {
+void TfrmUpdate2Test::lockedTargetsAreReportedAndTheirDownloadsKept() {
     OfferNewFiles(7);
     const std::string oldData = Content(Program("KV.dat"));
     QVERIFY(FMachine->SetImmutable(Program("KV.dat"), true));
@@ -799,12 +799,14 @@ void TfrmUpdate2Test::lockedTargetsAreNotNoticed() {
     const bool ran = RunToEnd(*window);
     FMachine->SetImmutable(Program("KV.dat"), false);
     QVERIFY(ran);
-    // The copies' failures are not looked at: the run cleans up and reports completion all the same.
-    QCOMPARE(BoxTexts(), (Strings{"To update you identified?", "Updates completed!"}));
+    // The run names the files it could not replace instead of reporting completion, and keeps what it
+    // fetched for them; the program file, which could be replaced, is cleaned up as usual.
+    QCOMPARE(BoxTexts(), (Strings{"To update you identified?", "Can not update KV.dat, soft.dat!"}));
     QCOMPARE(Content(Program("KV.dat")), oldData);
     QVERIFY(Content(Program("soft.dat")) != FNewSoftData);
     QCOMPARE(Content(Program("KV.exe")), FNewProgram);
-    QCOMPARE(UpdateFolderNames(), Strings{});
+    QCOMPARE(UpdateFolderNames(),
+             (Strings{"KV_20261210.dat", "Soft_20261210.dat", "vData.dat", "vSoft.dat"}));
     // No temporary copy is left beside the targets.
     for (const auto& entry : fs::directory_iterator(FMachine->ProgramFolder()))
         QVERIFY2(entry.path().filename().string()[0] != '.', entry.path().c_str());
