@@ -3,6 +3,7 @@
 #include "common/safetyGuard.h"
 #include "platform/dateTime.h"
 #include "platform/fileSystem.h"
+#include "platform/lookupScope.h"
 #include "platform/peResources.h"
 #include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
@@ -116,19 +117,49 @@ std::string TURegistryOp::ReadEntryText(const std::string& name) {
 }
 
 void TURegistryOp::VisitUninstallEntries(bool readWrite, const TUninstallVisitor& visit) {
+    for (size_t rootIndex = 0; rootIndex < std::size(SearchRoots); ++rootIndex)
+        VisitRootEntries(rootIndex, readWrite, visit);
+}
+
+void TURegistryOp::VisitRootEntries(size_t rootIndex, bool readWrite, const TUninstallVisitor& visit) {
     auto open = [this, readWrite](const std::string& key) {
         return readWrite ? OpenReadWrite(key) : OpenReadOnly(key);
     };
-    for (const TSearchRoot& root : SearchRoots) {
-        FRegistry->SetRootKey(root.Root);
-        if (!open(UninstallKey))
-            continue;
-        TStringList keys;
-        FRegistry->GetKeyNames(keys);
-        for (const std::string& key : keys)
-            if (open(UninstallPrefix + key) && !visit(root.Name, key))
-                break;
+    const TSearchRoot& root = SearchRoots[rootIndex];
+    FRegistry->SetRootKey(root.Root);
+    if (!open(UninstallKey))
+        return;
+    TStringList keys;
+    FRegistry->GetKeyNames(keys);
+    for (const std::string& key : keys)
+        if (open(UninstallPrefix + key) && !visit(root.Name, key))
+            break;
+}
+
+TURegistryOp::TUninstallIndex* TURegistryOp::ScopeIndex() {
+    const uint64_t scope = platform::CurrentLookupScope();
+    if (scope == 0)
+        return nullptr;
+    if (FIndex.Scope != scope) {
+        FIndex = {};
+        for (size_t rootIndex = 0; rootIndex < std::size(SearchRoots); ++rootIndex) {
+            auto& firstKeys = FIndex.FirstKeyByName[rootIndex];
+            VisitRootEntries(rootIndex, false, [&](const std::string&, const std::string& key) {
+                // emplace keeps the earlier entry of a name: the first match in enumeration order.
+                if (FRegistry->ValueExists("DisplayName") && FRegistry->ValueExists("UninstallString"))
+                    firstKeys.emplace(Trim(ReadEntryText("DisplayName")), key);
+                return true;
+            });
+        }
+        // Set last: a walk that an error ended leaves no index behind.
+        FIndex.Scope = scope;
     }
+    return &FIndex;
+}
+
+bool TURegistryOp::AcceptsForRow(const std::string& displayName) {
+    return FRegistry->ValueExists("DisplayName") && FRegistry->ValueExists("UninstallString") &&
+           Trim(ReadEntryText("DisplayName")) == displayName;
 }
 
 std::string TURegistryOp::FindUninstallKey(const std::string& displayName) {
@@ -215,16 +246,34 @@ int TURegistryOp::GetSoftwareRow(const std::string& displayName, TImageList& sma
     std::string userCache = GetShellFolder("AppData") + "\\Microsoft\\Installer\\";
     TKeyCloser closer(*FRegistry);
     row.Clear();
-    VisitUninstallEntries(false, [&](const std::string&, const std::string&) {
-        if (!FRegistry->ValueExists("DisplayName") || !FRegistry->ValueExists("UninstallString") ||
-            Trim(ReadEntryText("DisplayName")) != displayName)
-            return true;
+    // The scan asks for every installed candidate: inside its scope the index names the one entry to open.
+    TUninstallIndex* index = ScopeIndex();
+    auto addRow = [&] {
         row.Add(displayName);
         row.Add(FormatInstallDate(ReadEntryText("InstallDate")));
         row.Add(ReadEntryText("Publisher"));
-        row.Add(std::to_string(ChooseIcon(smallList, largeList, windowsCache, userCache)));
-        return false;
-    });
+        row.Add(std::to_string(ChooseIcon(smallList, largeList, windowsCache, userCache, index)));
+    };
+    for (size_t rootIndex = 0; rootIndex < std::size(SearchRoots); ++rootIndex) {
+        if (index) {
+            const auto& firstKeys = index->FirstKeyByName[rootIndex];
+            auto hit = firstKeys.find(displayName);
+            if (hit == firstKeys.end())
+                continue;
+            FRegistry->SetRootKey(SearchRoots[rootIndex].Root);
+            if (OpenReadOnly(UninstallPrefix + hit->second) && AcceptsForRow(displayName)) {
+                addRow();
+                continue;
+            }
+            // The entry changed since the index was built: the walk decides.
+        }
+        VisitRootEntries(rootIndex, false, [&](const std::string&, const std::string&) {
+            if (!AcceptsForRow(displayName))
+                return true;
+            addRow();
+            return false;
+        });
+    }
     return row.Count();
 }
 
@@ -232,7 +281,7 @@ int TURegistryOp::GetSoftwareRow(const std::string& displayName, TImageList& sma
 // installer cache's icon of an msiexec product code), else the program's own. A call counts as a success
 // only above index 0, which the program's own icon holds.
 int TURegistryOp::ChooseIcon(TImageList& smallList, TImageList& largeList, const std::string& windowsCache,
-                             const std::string& userCache) {
+                             const std::string& userCache, TUninstallIndex* index) {
     int iconIndex = 0;
     int result = 0;
     std::string displayIcon =
@@ -281,7 +330,11 @@ int TURegistryOp::ChooseIcon(TImageList& smallList, TImageList& largeList, const
         }
     }
 
-    return AddIconToLists(smallList, largeList, platform::GetModuleFileName(), iconIndex);
+    if (!index)
+        return AddIconToLists(smallList, largeList, platform::GetModuleFileName(), iconIndex);
+    if (index->ModuleFile.empty())
+        index->ModuleFile = platform::GetModuleFileName();
+    return AddIconToLists(smallList, largeList, index->ModuleFile, iconIndex);
 }
 
 int TURegistryOp::AddIconToLists(TImageList& smallList, TImageList& largeList, const std::string& fileName,
@@ -329,6 +382,8 @@ std::string TURegistryOp::LastPathPart(const std::string& path) {
 }
 
 bool TURegistryOp::DeleteRegItem(const std::string& path, uint16_t kind) {
+    // The only change this class makes to Uninstall entries: the scope's index no longer tells them.
+    FIndex.Scope = 0;
     TKeyCloser closer(*FRegistry);
     size_t slash = path.find('\\');
     // A path without a root component would name a root or a value of one.

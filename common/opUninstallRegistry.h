@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 // The description of one Uninstall entry. Every text is empty and the tag 0 when no entry was found.
 struct TUNINSTALL_DES {
@@ -69,7 +70,8 @@ public:
     // yyyymmdd digits as "mmm dd,yyyy"; text holding '-' or ',' unchanged; empty for blanks or a bad date.
     std::string FormatInstallDate(const std::string& raw);
     // The four lines per matching entry that has an UninstallString (HKEY_LOCAL_MACHINE first), adding the
-    // entry's icon to both lists; the number of lines: 0, 4 or 8.
+    // entry's icon to both lists; the number of lines: 0, 4 or 8. Inside a lookup scope the entries are
+    // walked once per scope and object (see TUninstallIndex); outside one every call walks them.
     int GetSoftwareRow(const std::string& displayName, TImageList& smallList, TImageList& largeList,
                        platform::TStringList& row);
     // Icon number IconIndex of FileName appended to both lists; the large list's index, or -1.
@@ -112,6 +114,17 @@ private:
     // Takes the root's full name and the entry's key name; false ends the walk of that root.
     using TUninstallVisitor = std::function<bool(const std::string& rootName, const std::string& key)>;
 
+    // For each searched root, the first entry (in enumeration order) that has an UninstallString, by its
+    // trimmed DisplayName: the entry GetSoftwareRow accepts for that name. Built by one walk and trusted
+    // only inside the lookup scope it was built in, the scope in which the hives are not checked again
+    // either; this object's own registry changes drop it.
+    struct TUninstallIndex {
+        uint64_t Scope = 0;
+        std::unordered_map<std::string, std::string> FirstKeyByName[2];
+        // The program's own file, the icon of last resort, as the scope's view of the drives names it.
+        std::string ModuleFile;
+    };
+
     bool OpenReadWrite(const std::string& key);
     bool OpenReadOnly(const std::string& key);
     // A value of the open Uninstall entry as text; a value of another type reads as empty text.
@@ -119,12 +132,18 @@ private:
     // Opens each entry under the Uninstall key of each searched root in turn, with write access when
     // ReadWrite, and hands it to Visit.
     void VisitUninstallEntries(bool readWrite, const TUninstallVisitor& visit);
+    void VisitRootEntries(size_t rootIndex, bool readWrite, const TUninstallVisitor& visit);
+    // The index of the calling thread's lookup scope, walked now when it has none yet; null outside a scope.
+    TUninstallIndex* ScopeIndex();
+    // Whether the open entry is the one GetSoftwareRow accepts for the name.
+    bool AcceptsForRow(const std::string& displayName);
     void AppendRunHits(platform::HKEY root, const std::string& rootName, const std::string& location,
                        platform::TStringList& items);
     void AppendSoftwareKeyHits(platform::HKEY root, const std::string& rootName, const std::string& keyName,
                                const std::string& displayName, platform::TStringList& items);
     int ChooseIcon(TImageList& smallList, TImageList& largeList, const std::string& windowsCache,
-                   const std::string& userCache);
+                   const std::string& userCache, TUninstallIndex* index);
 
     std::unique_ptr<platform::TRegistry> FRegistry;
+    TUninstallIndex FIndex;
 };

@@ -320,9 +320,10 @@ int TUninstallThread::FindShellEntries(const std::string& Names, uint16_t Kind, 
         for (const std::string* folder : folders) {
             if (folder->empty())
                 continue;
-            // A file or a folder: one question of the machine for both.
+            // A file or a folder, links followed as FileExists and DirectoryExists follow them: one
+            // question for both, answered from the folder's listing inside the job's lookup scope.
             const std::string path = *folder + "\\" + piece;
-            if (platform::GetFileAttributes(path) != platform::INVALID_FILE_ATTRIBUTES)
+            if (platform::EntryKindAt(path) != platform::TEntryKind::Missing)
                 List.Add(path);
         }
     }

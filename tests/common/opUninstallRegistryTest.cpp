@@ -1,5 +1,6 @@
 #include "common/opUninstallRegistry.h"
 
+#include "platform/lookupScope.h"
 #include "platform/systemInfo.h"
 #include "support/hiveBuilder.h"
 #include "support/peBuilder.h"
@@ -200,6 +201,89 @@ TEST_F(RegistryOpTest, DisplayNamesMatchExactlyAfterTrimmingTheRegistryValue) {
     EXPECT_EQ(FOp.GetSoftwareRow("No Uninstall", FSmall, FLarge, row), 0);
     EXPECT_EQ(FLarge.Count(), 0);
     EXPECT_EQ(FOp.GetSoftwareRow("acme tool", FSmall, FLarge, row), 0);
+}
+
+// What the scan learns of each name: the row's lines, each icon index followed by the colour of the large
+// picture it points to. Fresh lists starting with the program's own icon, as the scan's, so that two runs
+// over the same entries give the same indices.
+std::vector<std::string> ScanRows(TURegistryOp& op, const std::vector<std::string>& names) {
+    TPlainImageList small;
+    TPlainImageList large;
+    op.AddIconToLists(small, large, platform::GetModuleFileName(), 0);
+    std::vector<std::string> seen;
+    TStringList row;
+    for (const std::string& name : names) {
+        seen.push_back(name + ": " + std::to_string(op.GetSoftwareRow(name, small, large, row)) + " lines");
+        for (int line = 0; line < row.Count(); ++line) {
+            seen.push_back(row[line]);
+            const int index =
+                line % SoftwareRow::LinesPerEntry == SoftwareRow::IconIndex ? std::stoi(row[line]) : -1;
+            if (index >= 0)
+                seen.push_back(std::to_string(CentreColour(large.Image(index))));
+        }
+    }
+    EXPECT_EQ(small.Count(), large.Count());
+    return seen;
+}
+
+// Inside a lookup scope the rows come from an index of the entries built once; they must be the rows that a
+// walk of the entries gives outside any scope, for duplicate names under both roots, and follow another
+// program's change from one scope to the next and the object's own deletion within one.
+TEST_F(RegistryOpTest, RowsInsideAScopeAreTheRowsOfAWalk) {
+    WriteIconProgram(FMachine.HostPath("C:\\App\\app.exe"), AppColour, 6);
+    // Changed: another program gave A1 an uninstall command, so that A1 comes first now.
+    auto machineEntries = [&](bool changed) {
+        THiveBuilder hive(THiveBuilder::System);
+        THiveBuilder& first =
+            hive.Key(Uninstall + "A1").String("DisplayName", "Dup").String("Publisher", "first");
+        if (changed)
+            first.String("UninstallString", "x.exe");
+        Entry(hive, "A2", " Dup\t").String("Publisher", "second").String("DisplayIcon", "C:\\App\\app.exe,1");
+        Entry(hive, "A3", "Dup").String("Publisher", "third").String("DisplayIcon", "C:\\App\\app.exe,2");
+        Entry(hive, "A4", "Solo").Dword("InstallDate", 20080115).String("Publisher", " Solo Corp ");
+        hive.Key(Uninstall + "A5").Dword("DisplayName", 5).String("UninstallString", "x.exe");
+        Entry(hive, "A6", "Dup").String("Publisher", "sixth");
+        return hive.Text();
+    };
+    Entry(FUser, "C1", "Dup").String("Publisher", "user").String("DisplayIcon", "C:\\App\\app.exe,3");
+    Entry(FUser, "C2", "User Only").String("InstallDate", "20090230");
+    Entry(FUser, "C3", "User Only").String("Publisher", "later");
+    FMachine.WriteRegistryFile("system.reg", machineEntries(false));
+    FMachine.WriteRegistryFile("user.reg", FUser.Text());
+    WriteIconProgram(FMachine.ProgramFile(), OwnColour, 1);
+    const std::vector<std::string> names = {"Dup", "Solo", "User Only", "", "Missing", "dup", "Dup"};
+
+    const std::vector<std::string> walked = ScanRows(FOp, names);
+    const std::string own = std::to_string(OwnColour);
+    EXPECT_EQ(
+        std::vector<std::string>(walked.begin(), walked.begin() + 11),
+        (std::vector<std::string>{"Dup: 8 lines", "Dup", "", "second", "1", std::to_string(AppColour + 1),
+                                  "Dup", "", "user", "2", std::to_string(AppColour + 3)}));
+    EXPECT_EQ(std::vector<std::string>(walked.begin() + 11, walked.begin() + 17),
+              (std::vector<std::string>{"Solo: 4 lines", "Solo", "", " Solo Corp ", "3", own}));
+    {
+        platform::TLookupScope scope;
+        EXPECT_EQ(ScanRows(FOp, names), walked);
+    }
+
+    // Another program changes A1 and deletes the per-user entry: the next call and the next scope see it.
+    FUser = THiveBuilder(THiveBuilder::User);
+    Entry(FUser, "C2", "User Only");
+    FMachine.WriteRegistryFile("system.reg", machineEntries(true));
+    FMachine.WriteRegistryFile("user.reg", FUser.Text());
+    const std::vector<std::string> changed = ScanRows(FOp, names);
+    EXPECT_EQ(std::vector<std::string>(changed.begin(), changed.begin() + 6),
+              (std::vector<std::string>{"Dup: 4 lines", "Dup", "", "first", "1", own}));
+    {
+        platform::TLookupScope scope;
+        EXPECT_EQ(ScanRows(FOp, names), changed);
+        // Its own deletion inside the scope: the next entry of the name gives the row.
+        ASSERT_TRUE(FOp.DeleteRegItem(LmUninstall + "A1", TURegistryOp::KindRegistryKey));
+        EXPECT_EQ(ScanRows(FOp, {"Dup"}), (std::vector<std::string>{"Dup: 4 lines", "Dup", "", "second", "1",
+                                                                    std::to_string(AppColour + 1)}));
+    }
+    EXPECT_EQ(ScanRows(FOp, {"Dup"}), (std::vector<std::string>{"Dup: 4 lines", "Dup", "", "second", "1",
+                                                                std::to_string(AppColour + 1)}));
 }
 
 // Listing and rows open the entries read-only; the search behind describing and deleting opens them for

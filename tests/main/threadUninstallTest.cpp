@@ -337,6 +337,14 @@ void TUninstallThreadTest::findShellEntriesPassesOverNamesThatLeaveTheFolder() {
     }
     QCOMPARE(worker.FindShellEntries("", sekDesktop, found), 0);
     QCOMPARE(worker.FindShellEntries("a.lnk", 5, found), 0);
+    // Links are followed, as a file or folder test follows them: a link to nothing is no entry.
+    const auto desktop = FMachine->HostPath("C:\\users\\tester\\Desktop");
+    std::filesystem::create_symlink(desktop / "a.lnk", desktop / "file link.lnk");
+    std::filesystem::create_directory_symlink(desktop / "Sub", desktop / "folder link");
+    std::filesystem::create_symlink(desktop / "gone.lnk", desktop / "dangling.lnk");
+    QCOMPARE(worker.FindShellEntries("file link.lnk,folder link,dangling.lnk", sekDesktop, found), 2);
+    QCOMPARE(found.Lines(), (std::vector<std::string>{"C:\\users\\tester\\Desktop\\file link.lnk",
+                                                      "C:\\users\\tester\\Desktop\\folder link"}));
 }
 
 void TUninstallThreadTest::resolveFolderTemplate_data() {
