@@ -314,11 +314,20 @@ bool IsAscii(std::string_view text) {
 }
 
 // The unescaped Terminator of Wine's escaped text from P, where Unescape would stop; nullptr when missing.
+// A terminator is escaped exactly when an odd run of backslashes comes before it.
 const char* SkipEscaped(const char* p, const char* end, char terminator) {
-    while (p < end) {
-        if (*p == terminator)
-            return p;
-        p += *p == '\\' && p + 1 < end ? 2 : 1;
+    const char* from = p;
+    while (from < end) {
+        const auto* found =
+            static_cast<const char*>(std::memchr(from, terminator, static_cast<size_t>(end - from)));
+        if (found == nullptr)
+            return nullptr;
+        const char* run = found;
+        while (run > p && run[-1] == '\\')
+            --run;
+        if ((found - run) % 2 == 0)
+            return found;
+        from = found + 1;
     }
     return nullptr;
 }
@@ -339,6 +348,20 @@ int CompareAsciiFolded(std::string_view name, std::string_view folded) {
     return name.size() < folded.size() ? -1 : (name.size() > folded.size() ? 1 : 0);
 }
 
+// Compares two names in folded order.
+int CompareNames(std::string_view a, std::string_view b) {
+    if (!IsAscii(a) || !IsAscii(b))
+        return FoldName(a).compare(FoldName(b));
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        auto x = static_cast<unsigned char>(LowerAscii(a[i]));
+        auto y = static_cast<unsigned char>(LowerAscii(b[i]));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
 // Compares any name's folded form with Folded.
 int CompareNameFolded(std::string_view name, std::string_view folded) {
     if (IsAscii(name))
@@ -354,6 +377,24 @@ void FoldInto(std::string_view name, std::string& folded) {
     folded.resize(name.size());
     for (size_t i = 0; i < name.size(); ++i)
         folded[i] = LowerAscii(name[i]);
+}
+
+// How many bytes A and B share at their start.
+size_t CommonLength(std::string_view a, std::string_view b) {
+    const size_t limit = std::min(a.size(), b.size());
+    size_t common = 0;
+    while (common + 8 <= limit) {
+        uint64_t x = 0;
+        uint64_t y = 0;
+        std::memcpy(&x, a.data() + common, 8);
+        std::memcpy(&y, b.data() + common, 8);
+        if (x != y)
+            break;
+        common += 8;
+    }
+    while (common < limit && a[common] == b[common])
+        ++common;
+    return common;
 }
 
 // The end of the line at Pos (without a CR) and the start of the line after it.
@@ -733,12 +774,14 @@ private:
     bool FSkipBlock = false;   // the block's key line was not understood: its lines are skipped
     bool FValuesSorted = true; // the current block's values so far in folded order
     THiveKey* FCurrent = nullptr;
+    // The keys of the previous key line's path, and where each one's text ends in that path.
     std::vector<THiveKey*> FChain;
-    std::vector<std::string_view> FChainText;
+    std::vector<size_t> FChainEnd;
+    std::string_view FPreviousPath;
+    std::string_view FLastValueName;
     std::u16string FUnits;
     std::string FUtf8;
     std::string FFolded;
-    std::string FLastValueFolded;
 };
 
 void THive::TParser::Run() {
@@ -813,9 +856,17 @@ void THive::TParser::KeyLine() {
     FSkipBlock = true;
     FValuesSorted = true;
 
+    // The path's components are split at the escaped separators. Those that this path shares with the
+    // previous one (the same text up to where each ends) are the same keys: a sorted file is walked without
+    // splitting and decoding most of its names again.
     const char* p = FText + lineStart + 1;
     const char* end = FText + FLineEnd;
-    const char* close = p;
+    const size_t common = CommonLength(std::string_view(p, static_cast<size_t>(end - p)), FPreviousPath);
+    size_t reused = 0;
+    while (reused < FChainEnd.size() && FChainEnd[reused] <= common)
+        ++reused;
+    // The search for the closing bracket steps as the split does, so it may start where a component ends.
+    const char* close = p + (reused > 0 ? FChainEnd[reused - 1] : 0);
     while (close < end && *close != ']')
         close += *close == '\\' ? 2 : 1;
     if (close >= end) {
@@ -837,40 +888,39 @@ void THive::TParser::KeyLine() {
         Fail("text after the key's time");
         return;
     }
-
-    // Components are split at the escaped separators. A component spelled as the previous block's at the same
-    // depth is the same key, so a sorted file is walked without decoding most of its names again.
-    THiveKey* key = FHive.FRoot;
-    size_t depth = 0;
-    const char* c = p;
+    // The last shared component is the same key only if it ends here as well.
+    if (reused > 0) {
+        const char* componentEnd = p + FChainEnd[reused - 1];
+        if (componentEnd != close &&
+            !(componentEnd + 1 < close && componentEnd[0] == '\\' && componentEnd[1] == '\\'))
+            --reused;
+    }
+    FChain.resize(reused);
+    FChainEnd.resize(reused);
+    THiveKey* key = reused > 0 ? FChain.back() : FHive.FRoot;
+    const char* c = reused > 0 ? std::min(p + FChainEnd.back() + 2, close) : p;
     while (c < close) {
         const char* componentStart = c;
         while (c < close && !(c[0] == '\\' && c + 1 < close && c[1] == '\\'))
             c += *c == '\\' ? 2 : 1;
         std::string_view text(componentStart, static_cast<size_t>(c - componentStart));
+        const auto componentEnd = static_cast<size_t>(c - p);
         if (c < close)
             c += 2;
         if (text.empty())
             continue;
-        if (depth < FChain.size() && FChainText[depth] == text) {
-            key = FChain[depth++];
-            continue;
-        }
-        FChain.resize(depth);
-        FChainText.resize(depth);
         key = Component(*key, text);
         if (key == nullptr) {
             FChain.clear();
-            FChainText.clear();
+            FChainEnd.clear();
+            FPreviousPath = {};
             Fail("a key name holds a backslash");
             return;
         }
         FChain.push_back(key);
-        FChainText.push_back(text);
-        ++depth;
+        FChainEnd.push_back(componentEnd);
     }
-    FChain.resize(depth);
-    FChainText.resize(depth);
+    FPreviousPath = std::string_view(p, static_cast<size_t>(close - p));
     if (key->FHasBlock) {
         Fail("a key's block appears twice");
         return;
@@ -896,13 +946,23 @@ THiveKey* THive::TParser::Component(THiveKey& parent, std::string_view text) {
         UnitsToUtf8(FUnits.data(), FUnits.size(), FUtf8);
         name = FUtf8;
     }
-    FoldInto(name, FFolded);
     std::vector<THiveKey*>& children = parent.FChildren;
     // Wine writes siblings in folded order: a name after the last sibling is new.
-    const bool after = children.empty() || children.back()->CompareFolded(FFolded) < 0;
-    if (!after || !parent.FChildrenSorted)
+    bool folded = false;
+    bool after = children.empty();
+    if (!after && children.back()->FAsciiName && (plain || IsAscii(name))) {
+        after = CompareNames(children.back()->Name(), name) < 0;
+    } else if (!after) {
+        FoldInto(name, FFolded);
+        folded = true;
+        after = children.back()->CompareFolded(FFolded) < 0;
+    }
+    if (!after || !parent.FChildrenSorted) {
+        if (!folded)
+            FoldInto(name, FFolded);
         if (THiveKey* existing = parent.FindFoldedChild(FFolded))
             return existing;
+    }
     THiveKey& child = FHive.NewKey();
     if (plain) {
         child.FName = text.data();
@@ -986,8 +1046,7 @@ void THive::TParser::ValueLine() {
     value.FBytesLength = static_cast<uint32_t>(lines.size());
     value.FType = read.Type;
     // Wine writes a key's values in folded order: a name after the last one cannot repeat an earlier one.
-    FoldInto(value.Name(), FFolded);
-    const bool after = FCurrent->FValues.empty() || FLastValueFolded < FFolded;
+    const bool after = FCurrent->FValues.empty() || CompareNames(FLastValueName, value.Name()) < 0;
     if (!after || !FValuesSorted) {
         if (FCurrent->FindValueIndex(value.Name()) < FCurrent->FValues.size()) {
             Fail("a value appears twice in its key");
@@ -995,7 +1054,7 @@ void THive::TParser::ValueLine() {
         }
         FValuesSorted = false;
     }
-    FLastValueFolded.swap(FFolded);
+    FLastValueName = value.Name();
     FCurrent->FValues.push_back(value);
 }
 
