@@ -370,6 +370,40 @@ TEST(WineHive, AnythingNotUnderstoodMakesTheHiveIncompleteButReadable) {
     }
 }
 
+// Wine writes siblings and values in folded order, and the reader leans on it; a file in another order
+// (written by hand) must still read as the same keys and values and must still find its repetitions.
+TEST(WineHive, ReadsSiblingsAndValuesOutOfWinesOrder) {
+    const std::string head = "WINE REGISTRY Version 2\n#arch=win64\n";
+    const std::string text = head + "\n[Software\\\\B] 1\n\"b\"=\"1\"\n\"a\"=\"2\"\n"
+                                    "\n[Software\\\\Bc] 1\n"
+                                    "\n[Software\\\\A] 1\n"
+                                    "\n[Software\\\\A\\\\x] 1\n"
+                                    "\n[Software\\\\a\\\\Y] 1\n";
+    auto hive = THive::Parse(text);
+    ASSERT_TRUE(hive->Complete()) << hive->Problem();
+    EXPECT_EQ(hive->Text(), text);
+    THiveKey* a = FindPath(*hive, "Software\\a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a, FindPath(*hive, "Software\\A"));
+    EXPECT_EQ(a->Children().size(), 2u);
+    EXPECT_NE(FindPath(*hive, "Software\\a\\X"), nullptr);
+    EXPECT_NE(FindPath(*hive, "Software\\bC"), nullptr);
+    THiveKey* b = FindPath(*hive, "Software\\B");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->FindValue("A")->Data(), Utf16(u"2"));
+    EXPECT_EQ(b->FindValue("B")->Data(), Utf16(u"1"));
+
+    struct TCase {
+        const char* What;
+        std::string Text;
+    } repeated[] = {
+        {"a value again after one out of order", head + "[K] 1\n\"b\"=\"1\"\n\"a\"=\"2\"\n\"B\"=\"3\"\n"},
+        {"a block again after one out of order", head + "[K\\\\b] 1\n[K\\\\a] 1\n[k\\\\B] 1\n"},
+    };
+    for (const TCase& c : repeated)
+        EXPECT_FALSE(THive::Parse(c.Text)->Complete()) << c.What;
+}
+
 TEST(WineHive, EveryTruncationOfAFileParsesWithoutHarm) {
     std::string text = ReadFixture("win64/system.reg");
     text = text.substr(0, text.find("[Software\\\\Borland"));
