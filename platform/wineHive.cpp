@@ -348,10 +348,8 @@ int CompareAsciiFolded(std::string_view name, std::string_view folded) {
     return name.size() < folded.size() ? -1 : (name.size() > folded.size() ? 1 : 0);
 }
 
-// Compares two names in folded order.
-int CompareNames(std::string_view a, std::string_view b) {
-    if (!IsAscii(a) || !IsAscii(b))
-        return FoldName(a).compare(FoldName(b));
+// Compares two ASCII names in folded order.
+int CompareAsciiNames(std::string_view a, std::string_view b) {
     const size_t common = std::min(a.size(), b.size());
     for (size_t i = 0; i < common; ++i) {
         auto x = static_cast<unsigned char>(LowerAscii(a[i]));
@@ -377,6 +375,20 @@ void FoldInto(std::string_view name, std::string& folded) {
     folded.resize(name.size());
     for (size_t i = 0; i < name.size(); ++i)
         folded[i] = LowerAscii(name[i]);
+}
+
+// The next separator of a key path (two backslashes) from P, or End; a backslash before anything else
+// escapes that character.
+const char* NextSeparator(const char* p, const char* end) {
+    while (p < end) {
+        const auto* slash = static_cast<const char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)));
+        if (slash == nullptr)
+            return end;
+        if (slash + 1 < end && slash[1] == '\\')
+            return slash;
+        p = slash + 2;
+    }
+    return end;
 }
 
 // How many bytes A and B share at their start.
@@ -453,12 +465,12 @@ bool ReadHexBytes(const char* text, size_t size, const char*& p, size_t& lineEnd
     }
 }
 
-// Reads the value whose line starts at Pos (with '@' or '"'). Without Data it only checks the text.
-TValueLines ReadValueLines(const char* text, size_t size, size_t pos, std::string* data,
-                           std::u16string& units) {
+// Reads the value whose line starts at Pos (with '@' or '"') and ends at LineEnd, the next line at Next.
+// Without Data it only checks the text.
+TValueLines ReadValueLines(const char* text, size_t size, size_t pos, size_t lineEnd, size_t next,
+                           std::string* data, std::u16string& units) {
     TValueLines read;
-    size_t lineEnd = 0;
-    LineAt(text, size, pos, lineEnd, read.Next);
+    read.Next = next;
     const char* p = text + pos;
     const char* end = text + lineEnd;
     bool understood = false;
@@ -656,9 +668,12 @@ std::string THiveValue::Data() const {
     const std::string_view bytes = Bytes();
     if (FPlace == TPlace::Set)
         return std::string(bytes);
+    size_t lineEnd = 0;
+    size_t next = 0;
+    LineAt(bytes.data(), bytes.size(), 0, lineEnd, next);
     std::string data;
     std::u16string units;
-    ReadValueLines(bytes.data(), bytes.size(), 0, &data, units);
+    ReadValueLines(bytes.data(), bytes.size(), 0, lineEnd, next, &data, units);
     return data;
 }
 
@@ -779,6 +794,7 @@ private:
     std::vector<size_t> FChainEnd;
     std::string_view FPreviousPath;
     std::string_view FLastValueName;
+    bool FLastValueAscii = true;
     std::u16string FUnits;
     std::string FUtf8;
     std::string FFolded;
@@ -865,11 +881,9 @@ void THive::TParser::KeyLine() {
     size_t reused = 0;
     while (reused < FChainEnd.size() && FChainEnd[reused] <= common)
         ++reused;
-    // The search for the closing bracket steps as the split does, so it may start where a component ends.
-    const char* close = p + (reused > 0 ? FChainEnd[reused - 1] : 0);
-    while (close < end && *close != ']')
-        close += *close == '\\' ? 2 : 1;
-    if (close >= end) {
+    // The closing bracket is the first one not escaped; the search may start where a component ends.
+    const char* close = SkipEscaped(p + (reused > 0 ? FChainEnd[reused - 1] : 0), end, ']');
+    if (close == nullptr) {
         Fail("key line without ']'");
         return;
     }
@@ -901,8 +915,7 @@ void THive::TParser::KeyLine() {
     const char* c = reused > 0 ? std::min(p + FChainEnd.back() + 2, close) : p;
     while (c < close) {
         const char* componentStart = c;
-        while (c < close && !(c[0] == '\\' && c + 1 < close && c[1] == '\\'))
-            c += *c == '\\' ? 2 : 1;
+        c = NextSeparator(c, close);
         std::string_view text(componentStart, static_cast<size_t>(c - componentStart));
         const auto componentEnd = static_cast<size_t>(c - p);
         if (c < close)
@@ -951,7 +964,7 @@ THiveKey* THive::TParser::Component(THiveKey& parent, std::string_view text) {
     bool folded = false;
     bool after = children.empty();
     if (!after && children.back()->FAsciiName && (plain || IsAscii(name))) {
-        after = CompareNames(children.back()->Name(), name) < 0;
+        after = CompareAsciiNames(children.back()->Name(), name) < 0;
     } else if (!after) {
         FoldInto(name, FFolded);
         folded = true;
@@ -1016,7 +1029,7 @@ void THive::TParser::OptionLine() {
 
 void THive::TParser::ValueLine() {
     const size_t lineStart = FPos;
-    const TValueLines read = ReadValueLines(FText, FSize, FPos, nullptr, FUnits);
+    const TValueLines read = ReadValueLines(FText, FSize, FPos, FLineEnd, FNext, nullptr, FUnits);
     FLineNumber += read.Continued;
     FContentEnd = read.Next;
     FPos = read.Next;
@@ -1046,7 +1059,12 @@ void THive::TParser::ValueLine() {
     value.FBytesLength = static_cast<uint32_t>(lines.size());
     value.FType = read.Type;
     // Wine writes a key's values in folded order: a name after the last one cannot repeat an earlier one.
-    const bool after = FCurrent->FValues.empty() || CompareNames(FLastValueName, value.Name()) < 0;
+    const bool ascii = value.FPlace == THiveValue::TPlace::Lines || IsAscii(value.Name());
+    bool after = FCurrent->FValues.empty();
+    if (!after && ascii && FLastValueAscii)
+        after = CompareAsciiNames(FLastValueName, value.Name()) < 0;
+    else if (!after)
+        after = FoldName(FLastValueName) < FoldName(value.Name());
     if (!after || !FValuesSorted) {
         if (FCurrent->FindValueIndex(value.Name()) < FCurrent->FValues.size()) {
             Fail("a value appears twice in its key");
@@ -1055,6 +1073,7 @@ void THive::TParser::ValueLine() {
         FValuesSorted = false;
     }
     FLastValueName = value.Name();
+    FLastValueAscii = ascii;
     FCurrent->FValues.push_back(value);
 }
 
