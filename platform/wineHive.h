@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -81,6 +82,7 @@ private:
     // The folded name (FoldName): an ASCII name folds as it is read; another keeps its folded name after
     // the name, its length before it.
     std::string_view StoredFolded() const;
+    std::string Folded() const;
     int CompareFolded(std::string_view folded) const;
     size_t FindValueIndex(std::string_view name) const;
     THiveKey* FindFoldedChild(std::string_view folded) const;
@@ -95,6 +97,9 @@ private:
     THiveKey* FParent = nullptr;
     std::vector<THiveKey*> FChildren;
     std::vector<THiveValue> FValues;
+    // Built when a key with many subkeys is first searched, so that opening a key below Software\Classes
+    // stays fast; the parser never needs it.
+    mutable std::unique_ptr<std::unordered_map<std::string, THiveKey*>> FIndex;
     uint64_t FTime = 0; // last-write time as a file time
     uint32_t FContentBegin = 0;
     uint32_t FBlockEnd = 0;
