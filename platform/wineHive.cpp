@@ -511,7 +511,13 @@ TValueLines ReadValueLines(const char* text, size_t size, size_t pos, size_t lin
             if (close == nullptr)
                 return false;
             read.Type = type;
-            if (data != nullptr) {
+            const std::string_view plain(p + skip, static_cast<size_t>(close - (p + skip)));
+            if (data != nullptr && IsPlainAscii(plain)) {
+                // Most strings are plain ASCII: each byte is its own unit.
+                data->assign(plain.size() * 2 + 2, '\0');
+                for (size_t i = 0; i < plain.size(); ++i)
+                    (*data)[2 * i] = plain[i];
+            } else if (data != nullptr) {
                 Unescape(p + skip, end, '"', units);
                 data->resize(units.size() * 2 + 2);
                 for (size_t i = 0; i < units.size(); ++i) {
@@ -741,7 +747,7 @@ size_t THiveKey::LowerBound(std::string_view folded) const {
 }
 
 THiveKey* THiveKey::FindFoldedChild(std::string_view folded) const {
-    static constexpr size_t IndexedChildren = 32;
+    static constexpr size_t IndexedChildren = 9;
     if (FChildren.size() >= IndexedChildren) {
         if (!FIndex) {
             FIndex = std::make_unique<std::unordered_map<std::string, THiveKey*>>();
