@@ -18,11 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Change the first key found and its first value, then read the result again.
     platform::THiveKey* key = &hive->Root();
     while (!key->Children().empty() && key->Values().empty())
-        key = key->Children().front().get();
+        key = key->Children().front();
     if (key == &hive->Root())
         return 0;
     if (!key->Values().empty())
-        hive->DeleteValue(*key, key->Values().front().Name, 0x1dd8882fc78689cULL);
+        hive->DeleteValue(*key, std::string(key->Values().front().Name()), 0x1dd8882fc78689cULL);
     hive->SetValue(*key, "Fuzz\xc3\xa9\"\\", 1, std::string("a\0\0\0", 4), 0x1dd8882fc78689cULL);
     hive->CreateKey(*key, "New [key]", 0x1dd8882fc78689cULL);
     auto again = platform::THive::Parse(hive->Text());

@@ -133,7 +133,7 @@ void TRegistry::GetValueNames(TStringList& names) {
 std::string TRegistry::ReadString(const std::string& name) {
     if (!FSession)
         return {};
-    std::optional<THiveValue> value = TWineRegistry::Instance().Value(FSession->Location, name);
+    std::optional<THiveValueData> value = TWineRegistry::Instance().Value(FSession->Location, name);
     if (!value || value->Data.empty())
         return {};
     if (value->Type != REG_SZ && value->Type != REG_EXPAND_SZ)

@@ -297,60 +297,342 @@ void EscapeUtf8(std::string_view text, bool keyName, std::string& out) {
     EscapeUnits(units.data(), units.size(), keyName, out);
 }
 
-std::string_view Span(const std::string& source, size_t begin, size_t length) {
-    return std::string_view(source).substr(begin, length);
+// Names and strings that are plain ASCII without escapes read as they stand: the hive keeps a view of
+// their text instead of a decoded copy.
+bool IsPlainAscii(std::string_view text) {
+    for (char c : text)
+        if (c == '\\' || static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
 }
 
-bool WritesAsString(uint32_t type, const std::string& data) {
+bool IsAscii(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// The unescaped Terminator of Wine's escaped text from P, where Unescape would stop; nullptr when missing.
+// A terminator is escaped exactly when an odd run of backslashes comes before it.
+const char* SkipEscaped(const char* p, const char* end, char terminator) {
+    const char* from = p;
+    while (from < end) {
+        const auto* found =
+            static_cast<const char*>(std::memchr(from, terminator, static_cast<size_t>(end - from)));
+        if (found == nullptr)
+            return nullptr;
+        const char* run = found;
+        while (run > p && run[-1] == '\\')
+            --run;
+        if ((found - run) % 2 == 0)
+            return found;
+        from = found + 1;
+    }
+    return nullptr;
+}
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c;
+}
+
+// Eight ASCII bytes with A to Z lowered: a byte from A to Z is the one that reaches 0x80 when 0x3f is added
+// but not when 0x25 is (no byte carries into the next, all being below 0x80).
+uint64_t LowerAsciiWord(uint64_t bytes) {
+    constexpr uint64_t Ones = 0x0101010101010101ULL;
+    const uint64_t upper = ((bytes + Ones * 0x3f) ^ (bytes + Ones * 0x25)) & (Ones * 0x80);
+    return bytes | (upper >> 2);
+}
+
+// Compares an ASCII name's folded form (A to Z lowered, as FoldName makes it) with Folded, byte by byte.
+int CompareAsciiFolded(std::string_view name, std::string_view folded) {
+    const size_t common = std::min(name.size(), folded.size());
+    size_t i = 0;
+    // Eight bytes at a time while they agree: siblings such as class IDs share long beginnings.
+    for (; i + 8 <= common; i += 8) {
+        uint64_t x = 0;
+        uint64_t y = 0;
+        std::memcpy(&x, name.data() + i, 8);
+        std::memcpy(&y, folded.data() + i, 8);
+        if (LowerAsciiWord(x) != y)
+            break;
+    }
+    for (; i < common; ++i) {
+        auto a = static_cast<unsigned char>(LowerAscii(name[i]));
+        auto b = static_cast<unsigned char>(folded[i]);
+        if (a != b)
+            return a < b ? -1 : 1;
+    }
+    return name.size() < folded.size() ? -1 : (name.size() > folded.size() ? 1 : 0);
+}
+
+// Compares two ASCII names in folded order.
+int CompareAsciiNames(std::string_view a, std::string_view b) {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        auto x = static_cast<unsigned char>(LowerAscii(a[i]));
+        auto y = static_cast<unsigned char>(LowerAscii(b[i]));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+// Compares any name's folded form with Folded.
+int CompareNameFolded(std::string_view name, std::string_view folded) {
+    if (IsAscii(name))
+        return CompareAsciiFolded(name, folded);
+    return std::string_view(FoldName(name)).compare(folded);
+}
+
+void FoldInto(std::string_view name, std::string& folded) {
+    if (!IsAscii(name)) {
+        folded = FoldName(name);
+        return;
+    }
+    folded.resize(name.size());
+    for (size_t i = 0; i < name.size(); ++i)
+        folded[i] = LowerAscii(name[i]);
+}
+
+// The next separator of a key path (two backslashes) from P, or End; a backslash before anything else
+// escapes that character.
+const char* NextSeparator(const char* p, const char* end) {
+    while (p < end) {
+        const auto* slash = static_cast<const char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)));
+        if (slash == nullptr)
+            return end;
+        if (slash + 1 < end && slash[1] == '\\')
+            return slash;
+        p = slash + 2;
+    }
+    return end;
+}
+
+// How many bytes A and B share at their start.
+size_t CommonLength(std::string_view a, std::string_view b) {
+    const size_t limit = std::min(a.size(), b.size());
+    size_t common = 0;
+    while (common + 8 <= limit) {
+        uint64_t x = 0;
+        uint64_t y = 0;
+        std::memcpy(&x, a.data() + common, 8);
+        std::memcpy(&y, b.data() + common, 8);
+        if (x != y)
+            break;
+        common += 8;
+    }
+    while (common < limit && a[common] == b[common])
+        ++common;
+    return common;
+}
+
+// The end of the line at Pos (without a CR) and the start of the line after it.
+void LineAt(const char* text, size_t size, size_t pos, size_t& lineEnd, size_t& next) {
+    const void* newline = std::memchr(text + pos, '\n', size - pos);
+    size_t end = newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - text) : size;
+    next = newline != nullptr ? end + 1 : size;
+    if (end > pos && text[end - 1] == '\r')
+        --end;
+    lineEnd = end;
+}
+
+// One value's lines as read from the text: what the parser checks and what a value decodes on demand.
+struct TValueLines {
+    bool Understood = false;
+    const char* NameBegin = nullptr; // the escaped name between its quotes (empty for "@")
+    const char* NameEnd = nullptr;
+    uint32_t Type = 0;
+    size_t Next = 0;      // the start of the line after the value
+    size_t Continued = 0; // continuation lines of hex data
+};
+
+// Hex bytes from P, continued over lines that end in a backslash; appended to Data when it is given.
+bool ReadHexBytes(const char* text, size_t size, const char*& p, size_t& lineEnd, TValueLines& read,
+                  std::string* data) {
+    const char* end = text + lineEnd;
+    for (;;) {
+        while (p < end && (*p == ' ' || *p == '\t'))
+            ++p;
+        if (p == end)
+            return true;
+        if (*p == '\\' && p + 1 == end) {
+            // Continued on the next line, after its indentation.
+            if (read.Next >= size)
+                return false;
+            const size_t pos = read.Next;
+            ++read.Continued;
+            LineAt(text, size, pos, lineEnd, read.Next);
+            p = text + pos;
+            end = text + lineEnd;
+            continue;
+        }
+        if (!IsHex(*p))
+            return false;
+        unsigned byte = HexValue(*p++);
+        if (p < end && IsHex(*p))
+            byte = byte * 16 + HexValue(*p++);
+        if (data != nullptr)
+            *data += static_cast<char>(byte);
+        while (p < end && (*p == ' ' || *p == '\t'))
+            ++p;
+        if (p < end && *p == ',')
+            ++p;
+        else if (p < end && !(*p == '\\' && p + 1 == end))
+            return false;
+    }
+}
+
+// Reads the value whose line starts at Pos (with '@' or '"') and ends at LineEnd, the next line at Next.
+// Without Data it only checks the text.
+TValueLines ReadValueLines(const char* text, size_t size, size_t pos, size_t lineEnd, size_t next,
+                           std::string* data, std::u16string& units) {
+    TValueLines read;
+    read.Next = next;
+    const char* p = text + pos;
+    const char* end = text + lineEnd;
+    bool understood = false;
+    if (*p == '@') {
+        ++p;
+        read.NameBegin = read.NameEnd = p;
+        understood = true;
+    } else if (const char* close = SkipEscaped(p + 1, end, '"')) {
+        read.NameBegin = p + 1;
+        read.NameEnd = close;
+        p = close + 1;
+        understood = true;
+    }
+    understood = understood && p < end && *p == '=';
+    if (understood) {
+        ++p;
+        std::string_view rest(p, static_cast<size_t>(end - p));
+        auto stringData = [&](uint32_t type, size_t skip) {
+            const char* close = SkipEscaped(p + skip, end, '"');
+            if (close == nullptr)
+                return false;
+            read.Type = type;
+            const std::string_view plain(p + skip, static_cast<size_t>(close - (p + skip)));
+            if (data != nullptr && IsPlainAscii(plain)) {
+                // Most strings are plain ASCII: each byte is its own unit.
+                data->assign(plain.size() * 2 + 2, '\0');
+                for (size_t i = 0; i < plain.size(); ++i)
+                    (*data)[2 * i] = plain[i];
+            } else if (data != nullptr) {
+                Unescape(p + skip, end, '"', units);
+                data->resize(units.size() * 2 + 2);
+                for (size_t i = 0; i < units.size(); ++i) {
+                    (*data)[2 * i] = static_cast<char>(units[i] & 0xff);
+                    (*data)[2 * i + 1] = static_cast<char>(units[i] >> 8);
+                }
+                (*data)[data->size() - 2] = (*data)[data->size() - 1] = '\0';
+            }
+            p = close + 1;
+            return true;
+        };
+        auto typeNumber = [&](size_t from, uint32_t& type, size_t& length) {
+            size_t i = from;
+            uint64_t number = 0;
+            while (i < rest.size() && IsHex(rest[i]) && i - from < 8)
+                number = number * 16 + HexValue(rest[i++]);
+            if (i == from || rest.substr(i, 2) != "):")
+                return false;
+            type = static_cast<uint32_t>(number);
+            length = i + 2;
+            return true;
+        };
+        uint32_t type = 0;
+        size_t length = 0;
+        if (rest.substr(0, 1) == "\"") {
+            understood = stringData(1, 1);
+        } else if (rest.substr(0, 5) == "str:\"") {
+            understood = stringData(1, 5);
+        } else if (rest.substr(0, 4) == "str(" && typeNumber(4, type, length) &&
+                   rest.substr(length, 1) == "\"") {
+            understood = stringData(type, length + 1);
+        } else if (rest.substr(0, 6) == "dword:") {
+            size_t i = 6;
+            uint32_t number = 0;
+            while (i < rest.size() && IsHex(rest[i]) && i < 14)
+                number = number * 16 + HexValue(rest[i++]);
+            understood = i > 6;
+            read.Type = 4;
+            if (data != nullptr) {
+                data->resize(4);
+                for (size_t b = 0; b < 4; ++b)
+                    (*data)[b] = static_cast<char>((number >> (8 * b)) & 0xff);
+            }
+            p += i;
+        } else if (rest.substr(0, 4) == "hex:") {
+            read.Type = 3;
+            p += 4;
+            understood = ReadHexBytes(text, size, p, lineEnd, read, data);
+            end = text + lineEnd;
+        } else if (rest.substr(0, 4) == "hex(" && typeNumber(4, type, length)) {
+            read.Type = type;
+            p += length;
+            understood = ReadHexBytes(text, size, p, lineEnd, read, data);
+            end = text + lineEnd;
+        } else {
+            understood = false;
+        }
+        while (understood && p < end && (*p == ' ' || *p == '\t'))
+            ++p;
+        understood = understood && p == end;
+    }
+    read.Understood = understood;
+    return read;
+}
+
+bool WritesAsString(uint32_t type, std::string_view data) {
     if (type != 1 && type != 2 && type != 7)
         return false;
     return data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 1] == 0 &&
            data[data.size() - 2] == 0;
 }
 
-void WriteValue(const THiveValue& value, std::string& out) {
+void WriteValue(std::string_view name, uint32_t type, std::string_view data, std::string& out) {
     size_t lineStart = out.size();
-    if (value.Name.empty()) {
+    if (name.empty()) {
         out += '@';
     } else {
         out += '"';
-        EscapeUtf8(value.Name, false, out);
+        EscapeUtf8(name, false, out);
         out += '"';
     }
     out += '=';
-    if (WritesAsString(value.Type, value.Data)) {
-        out += value.Type == 1 ? "\"" : (value.Type == 2 ? "str(2):\"" : "str(7):\"");
-        std::u16string units((value.Data.size() - 2) / 2, u'\0');
+    if (WritesAsString(type, data)) {
+        out += type == 1 ? "\"" : (type == 2 ? "str(2):\"" : "str(7):\"");
+        std::u16string units((data.size() - 2) / 2, u'\0');
         for (size_t i = 0; i < units.size(); ++i)
-            units[i] = static_cast<char16_t>(static_cast<unsigned char>(value.Data[2 * i]) |
-                                             (static_cast<unsigned char>(value.Data[2 * i + 1]) << 8));
+            units[i] = static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
+                                             (static_cast<unsigned char>(data[2 * i + 1]) << 8));
         EscapeUnits(units.data(), units.size(), false, out);
         out += "\"\n";
         return;
     }
-    if (value.Type == 4 && value.Data.size() == 4) {
+    if (type == 4 && data.size() == 4) {
         uint32_t number = 0;
         for (int i = 3; i >= 0; --i)
-            number = (number << 8) | static_cast<unsigned char>(value.Data[static_cast<size_t>(i)]);
+            number = (number << 8) | static_cast<unsigned char>(data[static_cast<size_t>(i)]);
         out += "dword:";
         for (int shift = 28; shift >= 0; shift -= 4)
             out += HexDigits[(number >> shift) & 0xf];
         out += '\n';
         return;
     }
-    if (value.Type == 3) {
+    if (type == 3) {
         out += "hex:";
     } else {
         out += "hex(";
-        AppendHex(out, value.Type);
+        AppendHex(out, type);
         out += "):";
     }
     // Wine wraps after a byte's comma once the line is longer than 76 characters.
-    for (size_t i = 0; i < value.Data.size(); ++i) {
-        auto byte = static_cast<unsigned char>(value.Data[i]);
+    for (size_t i = 0; i < data.size(); ++i) {
+        auto byte = static_cast<unsigned char>(data[i]);
         out += HexDigits[byte >> 4];
         out += HexDigits[byte & 0xf];
-        if (i + 1 < value.Data.size()) {
+        if (i + 1 < data.size()) {
             out += ',';
             if (out.size() - lineStart > 76) {
                 out += "\\\n  ";
@@ -359,10 +641,6 @@ void WriteValue(const THiveValue& value, std::string& out) {
         }
     }
     out += '\n';
-}
-
-int CompareFolded(const std::string& a, const std::string& b) {
-    return a.compare(b);
 }
 
 } // namespace
@@ -399,47 +677,106 @@ uint64_t CurrentFileTime() {
            static_cast<uint64_t>(now.tv_nsec) / 100;
 }
 
+// ---------------------------------------------------------------------------------------------- THiveValue
+
+std::string_view THiveValue::Name() const {
+    // A name as written in the lines follows the opening quote ('@' for the default value, length 0).
+    return {FPlace == TPlace::Lines ? FText + 1 : FText, FNameLength};
+}
+
+std::string_view THiveValue::Bytes() const {
+    return {FPlace == TPlace::Lines ? FText : FText + FNameLength, FBytesLength};
+}
+
+std::string THiveValue::Data() const {
+    const std::string_view bytes = Bytes();
+    if (FPlace == TPlace::Set)
+        return std::string(bytes);
+    size_t lineEnd = 0;
+    size_t next = 0;
+    LineAt(bytes.data(), bytes.size(), 0, lineEnd, next);
+    std::string data;
+    std::u16string units;
+    ReadValueLines(bytes.data(), bytes.size(), 0, lineEnd, next, &data, units);
+    return data;
+}
+
 // ---------------------------------------------------------------------------------------------- THiveKey
 
 std::optional<std::string> THiveKey::LinkTarget() const {
     const THiveValue* value = FindValue("SymbolicLinkValue");
-    if (value == nullptr || value->Type != 6)
+    if (value == nullptr || value->Type() != 6)
         return std::nullopt;
-    std::string target = Utf16LeToUtf8(value->Data);
+    std::string target = Utf16LeToUtf8(value->Data());
     while (!target.empty() && target.back() == '\0')
         target.pop_back();
     return target;
+}
+
+std::string_view THiveKey::StoredFolded() const {
+    uint32_t length = 0;
+    std::memcpy(&length, FName - sizeof length, sizeof length);
+    return {FName + FNameLength, length};
+}
+
+std::string THiveKey::Folded() const {
+    return FAsciiName ? FoldName(Name()) : std::string(StoredFolded());
+}
+
+int THiveKey::CompareFolded(std::string_view folded) const {
+    if (FAsciiName)
+        return CompareAsciiFolded(Name(), folded);
+    return StoredFolded().compare(folded);
 }
 
 THiveKey* THiveKey::FindChild(std::string_view name) const {
     return FindFoldedChild(FoldName(name));
 }
 
-THiveKey* THiveKey::FindFoldedChild(const std::string& folded) const {
-    if (FChildren.size() > 8) {
+size_t THiveKey::LowerBound(std::string_view folded) const {
+    size_t low = 0;
+    size_t high = FChildren.size();
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (FChildren[middle]->CompareFolded(folded) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+THiveKey* THiveKey::FindFoldedChild(std::string_view folded) const {
+    static constexpr size_t IndexedChildren = 9;
+    if (FChildren.size() >= IndexedChildren) {
         if (!FIndex) {
             FIndex = std::make_unique<std::unordered_map<std::string, THiveKey*>>();
-            FIndex->reserve(FChildren.size() * 2);
-            for (const auto& child : FChildren)
-                FIndex->emplace(child->FFolded, child.get());
+            FIndex->reserve(FChildren.size());
+            for (THiveKey* child : FChildren)
+                FIndex->emplace(child->Folded(), child);
         }
-        auto it = FIndex->find(folded);
+        auto it = FIndex->find(std::string(folded));
         return it == FIndex->end() ? nullptr : it->second;
     }
-    for (const auto& child : FChildren)
-        if (child->FFolded == folded)
-            return child.get();
+    if (FChildrenSorted) {
+        const size_t index = LowerBound(folded);
+        return index < FChildren.size() && FChildren[index]->CompareFolded(folded) == 0 ? FChildren[index]
+                                                                                        : nullptr;
+    }
+    for (THiveKey* child : FChildren)
+        if (child->CompareFolded(folded) == 0)
+            return child;
     return nullptr;
 }
 
 size_t THiveKey::FindValueIndex(std::string_view name) const {
     // Most lookups name the value in its stored spelling; fold only when that fails.
     for (size_t i = 0; i < FValues.size(); ++i)
-        if (FValues[i].Name == name)
+        if (FValues[i].Name() == name)
             return i;
     std::string folded = FoldName(name);
     for (size_t i = 0; i < FValues.size(); ++i)
-        if (FoldName(FValues[i].Name) == folded)
+        if (CompareNameFolded(FValues[i].Name(), folded) == 0)
             return i;
     return FValues.size();
 }
@@ -447,19 +784,6 @@ size_t THiveKey::FindValueIndex(std::string_view name) const {
 const THiveValue* THiveKey::FindValue(std::string_view name) const {
     size_t index = FindValueIndex(name);
     return index < FValues.size() ? &FValues[index] : nullptr;
-}
-
-THiveKey* THiveKey::AddChild(std::unique_ptr<THiveKey> child, size_t position) {
-    child->FParent = this;
-    THiveKey* raw = child.get();
-    FChildren.insert(FChildren.begin() + static_cast<std::ptrdiff_t>(position), std::move(child));
-    IndexChild(raw);
-    return raw;
-}
-
-void THiveKey::IndexChild(THiveKey* child) {
-    if (FIndex)
-        FIndex->emplace(child->FFolded, child);
 }
 
 // ---------------------------------------------------------------------------------------------- parser
@@ -478,24 +802,18 @@ private:
         }
     }
     // Sets FLineEnd (without a CR) and FNext (the start of the next line) for the line at FPos.
-    void ScanLine() {
-        const void* newline = std::memchr(FText + FPos, '\n', FSize - FPos);
-        size_t end =
-            newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - FText) : FSize;
-        FNext = newline != nullptr ? end + 1 : FSize;
-        if (end > FPos && FText[end - 1] == '\r')
-            --end;
-        FLineEnd = end;
-    }
+    void ScanLine() { LineAt(FText, FSize, FPos, FLineEnd, FNext); }
     void FinishBlock() {
-        if (FCurrent != nullptr)
-            FCurrent->FBlockEnd = FContentEnd;
+        if (FCurrent != nullptr) {
+            FCurrent->FBlockEnd = static_cast<uint32_t>(FContentEnd);
+            FCurrent->FValues.shrink_to_fit();
+        }
         FCurrent = nullptr;
     }
     void KeyLine();
+    THiveKey* Component(THiveKey& parent, std::string_view text);
     void OptionLine();
     void ValueLine();
-    bool HexBytes(const char*& p, std::string& data);
     void CheckOrder();
 
     THive& FHive;
@@ -507,13 +825,18 @@ private:
     size_t FLineNumber = 0;
     size_t FContentEnd = 0; // end of the last line that is not a gap (blank or comment)
     bool FInBlocks = false;
-    bool FSkipBlock = false; // the block's key line was not understood: its lines are skipped
+    bool FSkipBlock = false;   // the block's key line was not understood: its lines are skipped
+    bool FValuesSorted = true; // the current block's values so far in folded order
     THiveKey* FCurrent = nullptr;
-    uint32_t FOrder = 0;
+    // The keys of the previous key line's path, and where each one's text ends in that path.
     std::vector<THiveKey*> FChain;
-    std::vector<std::string_view> FChainText;
+    std::vector<size_t> FChainEnd;
+    std::string_view FPreviousPath;
+    std::string_view FLastValueName;
+    bool FLastValueAscii = true;
     std::u16string FUnits;
     std::string FUtf8;
+    std::string FFolded;
 };
 
 void THive::TParser::Run() {
@@ -528,6 +851,12 @@ void THive::TParser::Run() {
     FLineNumber = 1;
     if (std::string_view(FText, FLineEnd) != Signature) {
         Fail("not a registry file");
+        FHive.FHeaderEnd = FHive.FTailBegin = FSize;
+        return;
+    }
+    if (FSize > UINT32_MAX) {
+        // Places in the text are kept in 32 bits.
+        Fail("file too large");
         FHive.FHeaderEnd = FHive.FTailBegin = FSize;
         return;
     }
@@ -580,13 +909,20 @@ void THive::TParser::KeyLine() {
     FContentEnd = FNext;
     FPos = FNext;
     FSkipBlock = true;
+    FValuesSorted = true;
 
+    // The path's components are split at the escaped separators. Those that this path shares with the
+    // previous one (the same text up to where each ends) are the same keys: a sorted file is walked without
+    // splitting and decoding most of its names again.
     const char* p = FText + lineStart + 1;
     const char* end = FText + FLineEnd;
-    const char* close = p;
-    while (close < end && *close != ']')
-        close += *close == '\\' ? 2 : 1;
-    if (close >= end) {
+    const size_t common = CommonLength(std::string_view(p, static_cast<size_t>(end - p)), FPreviousPath);
+    size_t reused = 0;
+    while (reused < FChainEnd.size() && FChainEnd[reused] <= common)
+        ++reused;
+    // The closing bracket is the first one not escaped; the search may start where a component ends.
+    const char* close = SkipEscaped(p + (reused > 0 ? FChainEnd[reused - 1] : 0), end, ']');
+    if (close == nullptr) {
         Fail("key line without ']'");
         return;
     }
@@ -605,64 +941,94 @@ void THive::TParser::KeyLine() {
         Fail("text after the key's time");
         return;
     }
-
-    // Components are split at the escaped separators. A component spelled as the previous block's at the same
-    // depth is the same key, so a sorted file is walked without decoding most of its names again.
-    THiveKey* key = FHive.FRoot.get();
-    size_t depth = 0;
-    const char* c = p;
+    // The last shared component is the same key only if it ends here as well.
+    if (reused > 0) {
+        const char* componentEnd = p + FChainEnd[reused - 1];
+        if (componentEnd != close &&
+            !(componentEnd + 1 < close && componentEnd[0] == '\\' && componentEnd[1] == '\\'))
+            --reused;
+    }
+    FChain.resize(reused);
+    FChainEnd.resize(reused);
+    THiveKey* key = reused > 0 ? FChain.back() : FHive.FRoot;
+    const char* c = reused > 0 ? std::min(p + FChainEnd.back() + 2, close) : p;
     while (c < close) {
         const char* componentStart = c;
-        while (c < close && !(c[0] == '\\' && c + 1 < close && c[1] == '\\'))
-            c += *c == '\\' ? 2 : 1;
+        c = NextSeparator(c, close);
         std::string_view text(componentStart, static_cast<size_t>(c - componentStart));
+        const auto componentEnd = static_cast<size_t>(c - p);
         if (c < close)
             c += 2;
         if (text.empty())
             continue;
-        if (depth < FChain.size() && FChainText[depth] == text) {
-            key = FChain[depth++];
-            continue;
-        }
-        FChain.resize(depth);
-        FChainText.resize(depth);
-        Unescape(text.data(), text.data() + text.size(), 0, FUnits);
-        if (FUnits.find(u'\\') != std::u16string::npos) {
+        key = Component(*key, text);
+        if (key == nullptr) {
             FChain.clear();
-            FChainText.clear();
+            FChainEnd.clear();
+            FPreviousPath = {};
             Fail("a key name holds a backslash");
             return;
         }
-        UnitsToUtf8(FUnits.data(), FUnits.size(), FUtf8);
-        std::string folded = FoldName(FUtf8);
-        THiveKey* child = key->FindFoldedChild(folded);
-        if (child == nullptr) {
-            auto fresh = std::make_unique<THiveKey>();
-            fresh->FName = FUtf8;
-            fresh->FFolded = std::move(folded);
-            child = key->AddChild(std::move(fresh), key->FChildren.size());
-        }
-        key = child;
         FChain.push_back(key);
-        FChainText.push_back(text);
-        ++depth;
+        FChainEnd.push_back(componentEnd);
     }
-    FChain.resize(depth);
-    FChainText.resize(depth);
+    FPreviousPath = std::string_view(p, static_cast<size_t>(close - p));
     if (key->FHasBlock) {
         Fail("a key's block appears twice");
         return;
     }
     key->FHasBlock = true;
-    key->FBlockBegin = blockBegin;
-    key->FContentBegin = lineStart;
-    key->FPathBegin = static_cast<size_t>(p - FText);
-    key->FPathLength = static_cast<size_t>(close - p);
-    key->FOrder = FOrder++;
+    key->FBlockBegin = static_cast<uint32_t>(blockBegin);
+    key->FContentBegin = static_cast<uint32_t>(lineStart);
     if (hasUnixTime)
         key->FTime = FileTimeUnixEpoch + unixTime * FileTimeTicksPerSecond;
     FCurrent = key;
     FSkipBlock = false;
+}
+
+// The child of Parent that the escaped component Text names, added at the end when it is new; nullptr when
+// the name holds a backslash. A plain name stays a view of the text.
+THiveKey* THive::TParser::Component(THiveKey& parent, std::string_view text) {
+    const bool plain = IsPlainAscii(text);
+    std::string_view name = text;
+    if (!plain) {
+        Unescape(text.data(), text.data() + text.size(), 0, FUnits);
+        if (FUnits.find(u'\\') != std::u16string::npos)
+            return nullptr;
+        UnitsToUtf8(FUnits.data(), FUnits.size(), FUtf8);
+        name = FUtf8;
+    }
+    std::vector<THiveKey*>& children = parent.FChildren;
+    // Wine writes siblings in folded order: a name after the last sibling is new.
+    bool folded = false;
+    bool after = children.empty();
+    if (!after && children.back()->FAsciiName && (plain || IsAscii(name))) {
+        after = CompareAsciiNames(children.back()->Name(), name) < 0;
+    } else if (!after) {
+        FoldInto(name, FFolded);
+        folded = true;
+        after = children.back()->CompareFolded(FFolded) < 0;
+    }
+    if (!after || !parent.FChildrenSorted) {
+        if (!folded)
+            FoldInto(name, FFolded);
+        if (THiveKey* existing = parent.FindFoldedChild(FFolded))
+            return existing;
+    }
+    THiveKey& child = FHive.NewKey();
+    if (plain) {
+        child.FName = text.data();
+        child.FNameLength = static_cast<uint32_t>(text.size());
+    } else {
+        FHive.SetName(child, name);
+    }
+    child.FParent = &parent;
+    children.push_back(&child);
+    if (parent.FIndex)
+        parent.FIndex->emplace(child.Folded(), &child);
+    if (!after)
+        parent.FChildrenSorted = false;
+    return &child;
 }
 
 void THive::TParser::OptionLine() {
@@ -690,12 +1056,11 @@ void THive::TParser::OptionLine() {
         else
             FCurrent->FTime = time;
     } else if (line.substr(0, 8) == "#class=\"") {
-        const char* begin = line.data() + 8;
-        const char* close = Unescape(begin, line.data() + line.size(), '"', FUnits);
+        const char* close = SkipEscaped(line.data() + 8, line.data() + line.size(), '"');
         if (close == nullptr || close + 1 != line.data() + line.size())
             Fail("bad #class");
         else
-            FCurrent->FClass = std::string(begin, close);
+            FCurrent->FHasClass = true;
     } else if (line == "#link") {
         FCurrent->FIsLink = true;
     } else {
@@ -703,125 +1068,13 @@ void THive::TParser::OptionLine() {
     }
 }
 
-bool THive::TParser::HexBytes(const char*& p, std::string& data) {
-    const char* end = FText + FLineEnd;
-    for (;;) {
-        while (p < end && (*p == ' ' || *p == '\t'))
-            ++p;
-        if (p == end)
-            return true;
-        if (*p == '\\' && p + 1 == end) {
-            // Continued on the next line, after its indentation.
-            if (FNext >= FSize)
-                return false;
-            FPos = FNext;
-            ++FLineNumber;
-            ScanLine();
-            p = FText + FPos;
-            end = FText + FLineEnd;
-            continue;
-        }
-        if (!IsHex(*p))
-            return false;
-        unsigned byte = HexValue(*p++);
-        if (p < end && IsHex(*p))
-            byte = byte * 16 + HexValue(*p++);
-        data += static_cast<char>(byte);
-        while (p < end && (*p == ' ' || *p == '\t'))
-            ++p;
-        if (p < end && *p == ',')
-            ++p;
-        else if (p < end && !(*p == '\\' && p + 1 == end))
-            return false;
-    }
-}
-
 void THive::TParser::ValueLine() {
-    size_t lineStart = FPos;
-    const char* p = FText + FPos;
-    const char* end = FText + FLineEnd;
-    THiveValue value;
-    bool understood = false;
-    if (*p == '@') {
-        ++p;
-        understood = true;
-    } else {
-        const char* close = Unescape(p + 1, end, '"', FUnits);
-        if (close != nullptr) {
-            UnitsToUtf8(FUnits.data(), FUnits.size(), value.Name);
-            p = close + 1;
-            understood = true;
-        }
-    }
-    understood = understood && p < end && *p == '=';
-    if (understood) {
-        ++p;
-        std::string_view rest(p, static_cast<size_t>(end - p));
-        auto stringData = [&](uint32_t type, size_t skip) {
-            const char* close = Unescape(p + skip, end, '"', FUnits);
-            if (close == nullptr)
-                return false;
-            value.Type = type;
-            value.Data.resize(FUnits.size() * 2 + 2);
-            for (size_t i = 0; i < FUnits.size(); ++i) {
-                value.Data[2 * i] = static_cast<char>(FUnits[i] & 0xff);
-                value.Data[2 * i + 1] = static_cast<char>(FUnits[i] >> 8);
-            }
-            value.Data[value.Data.size() - 2] = value.Data[value.Data.size() - 1] = '\0';
-            p = close + 1;
-            return true;
-        };
-        auto typeNumber = [&](size_t from, uint32_t& type, size_t& length) {
-            size_t i = from;
-            uint64_t number = 0;
-            while (i < rest.size() && IsHex(rest[i]) && i - from < 8)
-                number = number * 16 + HexValue(rest[i++]);
-            if (i == from || rest.substr(i, 2) != "):")
-                return false;
-            type = static_cast<uint32_t>(number);
-            length = i + 2;
-            return true;
-        };
-        uint32_t type = 0;
-        size_t length = 0;
-        if (rest.substr(0, 1) == "\"") {
-            understood = stringData(1, 1);
-        } else if (rest.substr(0, 5) == "str:\"") {
-            understood = stringData(1, 5);
-        } else if (rest.substr(0, 4) == "str(" && typeNumber(4, type, length) &&
-                   rest.substr(length, 1) == "\"") {
-            understood = stringData(type, length + 1);
-        } else if (rest.substr(0, 6) == "dword:") {
-            size_t i = 6;
-            uint32_t number = 0;
-            while (i < rest.size() && IsHex(rest[i]) && i < 14)
-                number = number * 16 + HexValue(rest[i++]);
-            understood = i > 6;
-            value.Type = 4;
-            value.Data.resize(4);
-            for (size_t b = 0; b < 4; ++b)
-                value.Data[b] = static_cast<char>((number >> (8 * b)) & 0xff);
-            p += i;
-        } else if (rest.substr(0, 4) == "hex:") {
-            value.Type = 3;
-            p += 4;
-            understood = HexBytes(p, value.Data);
-            end = FText + FLineEnd;
-        } else if (rest.substr(0, 4) == "hex(" && typeNumber(4, type, length)) {
-            value.Type = type;
-            p += length;
-            understood = HexBytes(p, value.Data);
-            end = FText + FLineEnd;
-        } else {
-            understood = false;
-        }
-        while (understood && p < end && (*p == ' ' || *p == '\t'))
-            ++p;
-        understood = understood && p == end;
-    }
-    FContentEnd = FNext;
-    FPos = FNext;
-    if (!understood) {
+    const size_t lineStart = FPos;
+    const TValueLines read = ReadValueLines(FText, FSize, FPos, FLineEnd, FNext, nullptr, FUnits);
+    FLineNumber += read.Continued;
+    FContentEnd = read.Next;
+    FPos = read.Next;
+    if (!read.Understood) {
         Fail("value line not understood");
         return;
     }
@@ -831,32 +1084,58 @@ void THive::TParser::ValueLine() {
         Fail("value outside a key");
         return;
     }
-    if (FCurrent->FindValueIndex(value.Name) < FCurrent->FValues.size()) {
-        Fail("a value appears twice in its key");
-        return;
+    THiveValue value;
+    const std::string_view lines(FText + lineStart, read.Next - lineStart);
+    std::string_view escaped(read.NameBegin, static_cast<size_t>(read.NameEnd - read.NameBegin));
+    if (IsPlainAscii(escaped)) {
+        value.FText = lines.data();
+        value.FNameLength = static_cast<uint32_t>(escaped.size());
+    } else {
+        Unescape(escaped.data(), escaped.data() + escaped.size(), 0, FUnits);
+        UnitsToUtf8(FUnits.data(), FUnits.size(), FUtf8);
+        value.FText = FHive.Store(FUtf8, lines);
+        value.FNameLength = static_cast<uint32_t>(FUtf8.size());
+        value.FPlace = THiveValue::TPlace::NamedLines;
     }
-    value.SourceBegin = lineStart;
-    value.SourceLength = FNext - lineStart;
-    FCurrent->FValues.push_back(std::move(value));
+    value.FBytesLength = static_cast<uint32_t>(lines.size());
+    value.FType = read.Type;
+    // Wine writes a key's values in folded order: a name after the last one cannot repeat an earlier one.
+    const bool ascii = value.FPlace == THiveValue::TPlace::Lines || IsAscii(value.Name());
+    bool after = FCurrent->FValues.empty();
+    if (!after && ascii && FLastValueAscii)
+        after = CompareAsciiNames(FLastValueName, value.Name()) < 0;
+    else if (!after)
+        after = FoldName(FLastValueName) < FoldName(value.Name());
+    if (!after || !FValuesSorted) {
+        if (FCurrent->FindValueIndex(value.Name()) < FCurrent->FValues.size()) {
+            Fail("a value appears twice in its key");
+            return;
+        }
+        FValuesSorted = false;
+    }
+    FLastValueName = value.Name();
+    FLastValueAscii = ascii;
+    FCurrent->FValues.push_back(value);
 }
 
 void THive::TParser::CheckOrder() {
     // Blocks are written in tree order; a file whose blocks lie otherwise could not be written back as it
-    // was.
+    // was. The walk also gives back what the children's lists grew beyond their size.
     uint32_t last = 0;
     bool first = true;
     bool ordered = true;
-    std::vector<const THiveKey*> stack{FHive.FRoot.get()};
-    while (!stack.empty() && ordered) {
-        const THiveKey* key = stack.back();
+    std::vector<THiveKey*> stack{FHive.FRoot};
+    while (!stack.empty()) {
+        THiveKey* key = stack.back();
         stack.pop_back();
         if (key->FHasBlock) {
-            ordered = first || key->FOrder > last;
-            last = key->FOrder;
+            ordered = ordered && (first || key->FContentBegin > last);
+            last = key->FContentBegin;
             first = false;
         }
+        key->FChildren.shrink_to_fit();
         for (auto it = key->FChildren.rbegin(); it != key->FChildren.rend(); ++it)
-            stack.push_back(it->get());
+            stack.push_back(*it);
     }
     if (!ordered) {
         FLineNumber = 0;
@@ -866,7 +1145,56 @@ void THive::TParser::CheckOrder() {
 
 // ---------------------------------------------------------------------------------------------- THive
 
-THive::THive() : FRoot(std::make_unique<THiveKey>()) {}
+THive::THive() : FRoot(&NewKey()) {}
+
+THiveKey& THive::NewKey() {
+    static constexpr size_t BlockKeys = 256;
+    if (FKeysLeft == 0) {
+        FKeys.push_back(std::make_unique<THiveKey[]>(BlockKeys));
+        FKeysLeft = BlockKeys;
+    }
+    return FKeys.back()[BlockKeys - FKeysLeft--];
+}
+
+const char* THive::Store(std::string_view first, std::string_view second) {
+    static constexpr size_t ChunkSize = 64 * 1024;
+    const size_t size = first.size() + second.size();
+    if (size == 0)
+        return "";
+    char* place = nullptr;
+    if (size > ChunkSize / 4) {
+        // A large text gets a block of its own, so that the current block's rest stays in use.
+        FArena.push_back(std::make_unique<char[]>(size));
+        place = FArena.back().get();
+    } else {
+        if (size > FArenaLeft) {
+            FArena.push_back(std::make_unique<char[]>(ChunkSize));
+            FArenaNext = FArena.back().get();
+            FArenaLeft = ChunkSize;
+        }
+        place = FArenaNext;
+        FArenaNext += size;
+        FArenaLeft -= size;
+    }
+    std::memcpy(place, first.data(), first.size());
+    if (!second.empty())
+        std::memcpy(place + first.size(), second.data(), second.size());
+    return place;
+}
+
+void THive::SetName(THiveKey& key, std::string_view name) {
+    key.FNameLength = static_cast<uint32_t>(name.size());
+    key.FAsciiName = IsAscii(name);
+    if (key.FAsciiName) {
+        key.FName = Store(name);
+        return;
+    }
+    std::string stored = FoldName(name);
+    const auto length = static_cast<uint32_t>(stored.size());
+    stored.insert(0, name);
+    stored.insert(0, reinterpret_cast<const char*>(&length), sizeof length);
+    key.FName = Store(stored) + sizeof length;
+}
 
 std::unique_ptr<THive> THive::Parse(std::string text) {
     auto hive = std::make_unique<THive>();
@@ -890,14 +1218,14 @@ std::string THive::Text() const {
 }
 
 void THive::WriteKey(const THiveKey& key, std::string& out) const {
-    bool root = &key == FRoot.get();
+    bool root = &key == FRoot;
     // Like Wine: a key with values, without subkeys, a link or a class has a block; others exist through
     // their subkeys. A block that the file had stays.
     bool block = key.FHasBlock || !key.FValues.empty() ||
-                 (!root && (key.FChildren.empty() || key.FIsLink || key.FClass.has_value()));
+                 (!root && (key.FChildren.empty() || key.FIsLink || key.FHasClass));
     if (block)
         WriteBlock(key, out);
-    for (const auto& child : key.FChildren)
+    for (const THiveKey* child : key.FChildren)
         WriteKey(*child, out);
 }
 
@@ -914,15 +1242,20 @@ void THive::WriteBlock(const THiveKey& key, std::string& out) const {
         out += '\n';
     out += '[';
     if (key.FHasBlock) {
-        out += Span(FSource, key.FPathBegin, key.FPathLength);
+        // The escaped path as the key line gave it, up to its closing bracket.
+        const char* path = FSource.data() + key.FContentBegin + 1;
+        const char* close = path;
+        while (*close != ']')
+            close += *close == '\\' ? 2 : 1;
+        out.append(path, close);
     } else {
         std::vector<const THiveKey*> path;
-        for (const THiveKey* k = &key; k != FRoot.get() && k != nullptr; k = k->FParent)
+        for (const THiveKey* k = &key; k != FRoot && k != nullptr; k = k->FParent)
             path.push_back(k);
         for (auto it = path.rbegin(); it != path.rend(); ++it) {
             if (it != path.rbegin())
                 out += "\\\\";
-            EscapeUtf8((*it)->FName, true, out);
+            EscapeUtf8((*it)->Name(), true, out);
         }
     }
     out += "] ";
@@ -932,22 +1265,37 @@ void THive::WriteBlock(const THiveKey& key, std::string& out) const {
     out += "\n#time=";
     AppendHex(out, key.FTime);
     out += '\n';
-    if (key.FClass) {
-        out += "#class=\"";
-        out += *key.FClass;
-        out += "\"\n";
-    }
+    if (key.FHasClass)
+        WriteClass(key, out);
     if (key.FIsLink)
         out += "#link\n";
     for (const THiveValue& value : key.FValues) {
-        if (value.SourceLength > 0) {
-            out += Span(FSource, value.SourceBegin, value.SourceLength);
+        if (value.FromSource()) {
+            out += value.Bytes();
             if (out.back() != '\n')
                 out += '\n';
         } else {
-            WriteValue(value, out);
+            WriteValue(value.Name(), value.Type(), value.Bytes(), out);
         }
     }
+}
+
+// The class line as the key's block in the file gave it (the last one, when it gave several).
+void THive::WriteClass(const THiveKey& key, std::string& out) const {
+    static constexpr std::string_view Option = "#class=\"";
+    std::string_view line;
+    size_t pos = key.FContentBegin;
+    while (pos < key.FBlockEnd) {
+        size_t lineEnd = 0;
+        size_t next = 0;
+        LineAt(FSource.data(), key.FBlockEnd, pos, lineEnd, next);
+        std::string_view candidate(FSource.data() + pos, lineEnd - pos);
+        if (candidate.substr(0, Option.size()) == Option)
+            line = candidate;
+        pos = next;
+    }
+    out += line;
+    out += '\n';
 }
 
 void THive::Touch(THiveKey& key, uint64_t time) {
@@ -957,53 +1305,75 @@ void THive::Touch(THiveKey& key, uint64_t time) {
 THiveKey& THive::CreateKey(THiveKey& parent, const std::string& name, uint64_t time) {
     if (THiveKey* existing = parent.FindChild(name))
         return *existing;
-    auto key = std::make_unique<THiveKey>();
-    key->FName = name;
-    key->FFolded = FoldName(name);
-    key->FDirty = true;
-    Touch(*key, time);
+    THiveKey& key = NewKey();
+    SetName(key, name);
+    key.FParent = &parent;
+    key.FDirty = true;
+    Touch(key, time);
     Touch(parent, time);
-    auto position = std::find_if(parent.FChildren.begin(), parent.FChildren.end(), [&](const auto& child) {
-        return CompareFolded(child->FFolded, key->FFolded) > 0;
-    });
-    return *parent.AddChild(std::move(key), static_cast<size_t>(position - parent.FChildren.begin()));
+    const std::string folded = FoldName(name);
+    std::vector<THiveKey*>& children = parent.FChildren;
+    size_t position = 0;
+    if (parent.FChildrenSorted) {
+        position = parent.LowerBound(folded);
+    } else {
+        auto later = std::find_if(children.begin(), children.end(),
+                                  [&](const THiveKey* child) { return child->CompareFolded(folded) > 0; });
+        position = static_cast<size_t>(later - children.begin());
+    }
+    children.insert(children.begin() + static_cast<std::ptrdiff_t>(position), &key);
+    if (parent.FIndex)
+        parent.FIndex->emplace(folded, &key);
+    return key;
 }
 
 bool THive::DeleteKey(THiveKey& key, uint64_t time) {
     THiveKey* parent = key.FParent;
     if (parent == nullptr)
         return false;
-    auto it = std::find_if(parent->FChildren.begin(), parent->FChildren.end(),
-                           [&](const auto& child) { return child.get() == &key; });
+    auto it = std::find(parent->FChildren.begin(), parent->FChildren.end(), &key);
     if (it == parent->FChildren.end())
         return false;
-    if (parent->FIndex)
-        parent->FIndex->erase(key.FFolded);
     parent->FChildren.erase(it);
+    if (parent->FIndex)
+        parent->FIndex->erase(key.Folded());
     Touch(*parent, time);
+    // The keys stay in the hive's store; what they hold goes now.
+    std::vector<THiveKey*> removed{&key};
+    while (!removed.empty()) {
+        THiveKey* gone = removed.back();
+        removed.pop_back();
+        removed.insert(removed.end(), gone->FChildren.begin(), gone->FChildren.end());
+        std::vector<THiveKey*>().swap(gone->FChildren);
+        std::vector<THiveValue>().swap(gone->FValues);
+        gone->FIndex.reset();
+        gone->FParent = nullptr;
+    }
     return true;
 }
 
 void THive::SetValue(THiveKey& key, const std::string& name, uint32_t type, std::string data, uint64_t time) {
     size_t index = key.FindValueIndex(name);
-    if (index < key.FValues.size()) {
-        THiveValue& value = key.FValues[index];
-        value.Type = type;
-        value.Data = std::move(data);
-        value.SourceLength = 0;
+    const bool exists = index < key.FValues.size();
+    // The value keeps the spelling of its name that it had.
+    const std::string spelling = exists ? std::string(key.FValues[index].Name()) : name;
+    THiveValue value;
+    value.FText = Store(spelling, data);
+    value.FNameLength = static_cast<uint32_t>(spelling.size());
+    value.FBytesLength = static_cast<uint32_t>(data.size());
+    value.FType = type;
+    value.FPlace = THiveValue::TPlace::Set;
+    if (exists) {
+        key.FValues[index] = value;
     } else {
-        THiveValue value;
-        value.Name = name;
-        value.Type = type;
-        value.Data = std::move(data);
         // The default value comes first, the others sorted without regard to case.
         std::string folded = FoldName(name);
         auto position = key.FValues.begin();
         if (!name.empty())
             position = std::find_if(key.FValues.begin(), key.FValues.end(), [&](const THiveValue& other) {
-                return !other.Name.empty() && CompareFolded(FoldName(other.Name), folded) > 0;
+                return !other.Name().empty() && CompareNameFolded(other.Name(), folded) > 0;
             });
-        key.FValues.insert(position, std::move(value));
+        key.FValues.insert(position, value);
     }
     key.FDirty = true;
     Touch(key, time);

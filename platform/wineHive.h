@@ -18,29 +18,53 @@ std::string Utf8ToUtf16Le(std::string_view text);
 // (platform::WineCaseKey): equal keys name the same key or value, and keys compare in Wine's order.
 std::string FoldName(std::string_view name);
 
-// One registry value: its name (UTF-8), its type and its data bytes exactly as a program would read them
-// (strings in UTF-16LE with their terminator).
-struct THiveValue {
-    std::string Name;
-    uint32_t Type = 0;
-    std::string Data;
-    // Where the value's lines lie in the loaded text while the value is unchanged (length 0: no such text).
-    size_t SourceBegin = 0;
-    size_t SourceLength = 0;
-};
-
 class THive;
 
-// One key of a hive: a case-preserving name, subkeys and values in file order.
+// One registry value as its key holds it: its name (UTF-8), its type and where its data lies. An unchanged
+// value keeps only the span of its lines in the loaded text and decodes its data when asked; a set value
+// keeps its data bytes in the hive.
+class THiveValue {
+public:
+    std::string_view Name() const;
+    uint32_t Type() const { return FType; }
+    // The data bytes exactly as a program would read them (strings in UTF-16LE with their terminator).
+    std::string Data() const;
+
+private:
+    friend class THive;
+
+    // Where the value's text lies: its lines in the loaded text with the name as written there; a copy of
+    // them after the decoded name (a name with escapes); or the decoded name and the data bytes once set.
+    enum class TPlace : uint8_t { Lines, NamedLines, Set };
+
+    bool FromSource() const { return FPlace != TPlace::Set; }
+    // The value's lines, or its data bytes once set.
+    std::string_view Bytes() const;
+
+    const char* FText = "";
+    uint32_t FNameLength = 0;
+    uint32_t FBytesLength = 0;
+    uint32_t FType = 0;
+    TPlace FPlace = TPlace::Lines;
+};
+
+// A value's type and data apart from the hive they were read from.
+struct THiveValueData {
+    uint32_t Type = 0;
+    std::string Data;
+};
+
+// One key of a hive: a case-preserving name, subkeys and values in file order. Keys live as long as their
+// hive; a deleted key is only detached and emptied.
 class THiveKey {
 public:
     THiveKey() = default;
     THiveKey(const THiveKey&) = delete;
     THiveKey& operator=(const THiveKey&) = delete;
 
-    const std::string& Name() const { return FName; }
+    std::string_view Name() const { return {FName, FNameLength}; }
     THiveKey* Parent() const { return FParent; }
-    const std::vector<std::unique_ptr<THiveKey>>& Children() const { return FChildren; }
+    const std::vector<THiveKey*>& Children() const { return FChildren; }
     const std::vector<THiveValue>& Values() const { return FValues; }
     bool IsLink() const { return FIsLink; }
     // The last-write time as a file time (0 when the file gave none).
@@ -55,31 +79,36 @@ public:
 private:
     friend class THive;
 
-    THiveKey* AddChild(std::unique_ptr<THiveKey> child, size_t position);
-    void IndexChild(THiveKey* child);
+    // The folded name (FoldName): an ASCII name folds as it is read; another keeps its folded name after
+    // the name, its length before it.
+    std::string_view StoredFolded() const;
+    std::string Folded() const;
+    int CompareFolded(std::string_view folded) const;
     size_t FindValueIndex(std::string_view name) const;
-    THiveKey* FindFoldedChild(const std::string& folded) const;
+    THiveKey* FindFoldedChild(std::string_view folded) const;
+    // The first child whose folded name is not below Folded (children in sorted order only).
+    size_t LowerBound(std::string_view folded) const;
 
-    std::string FName;
-    std::string FFolded;
+    const char* FName = "";
+    uint32_t FNameLength = 0;
+    // The key's block in the loaded text: from the gap before it through its last line; its key line
+    // starts at FContentBegin.
+    uint32_t FBlockBegin = 0;
     THiveKey* FParent = nullptr;
-    std::vector<std::unique_ptr<THiveKey>> FChildren;
+    std::vector<THiveKey*> FChildren;
     std::vector<THiveValue> FValues;
-    // Built once a key has many subkeys, so that opening a key below Software\Classes stays fast.
+    // Built when a key with many subkeys is first searched, so that opening a key below Software\Classes
+    // stays fast; the parser never needs it.
     mutable std::unique_ptr<std::unordered_map<std::string, THiveKey*>> FIndex;
-    bool FIsLink = false;
-    std::optional<std::string> FClass; // the raw escaped text between the quotes of "#class="
-    uint64_t FTime = 0;                // last-write time as a file time
-
-    // The key's block in the loaded text: from the gap before it through its last line.
+    uint64_t FTime = 0; // last-write time as a file time
+    uint32_t FContentBegin = 0;
+    uint32_t FBlockEnd = 0;
+    bool FAsciiName = true; // the folded name is the name with A to Z lowered
     bool FHasBlock = false;
     bool FDirty = false;
-    size_t FBlockBegin = 0;
-    size_t FContentBegin = 0;
-    size_t FBlockEnd = 0;
-    size_t FPathBegin = 0; // the escaped path between '[' and ']'
-    size_t FPathLength = 0;
-    uint32_t FOrder = 0; // position of the block in the loaded file
+    bool FIsLink = false;
+    bool FHasClass = false;      // the block has a "#class=" line, kept as it stands
+    bool FChildrenSorted = true; // children in FoldName order: found by binary search
 };
 
 // One registry file in Wine's text format ("WINE REGISTRY Version 2"), parsed into a tree and written back
@@ -120,10 +149,21 @@ private:
 
     void WriteKey(const THiveKey& key, std::string& out) const;
     void WriteBlock(const THiveKey& key, std::string& out) const;
+    void WriteClass(const THiveKey& key, std::string& out) const;
     void Touch(THiveKey& key, uint64_t time);
+    THiveKey& NewKey();
+    // Copies text into the hive's arena, where it stays as long as the hive; returns the copy.
+    const char* Store(std::string_view first, std::string_view second = {});
+    void SetName(THiveKey& key, std::string_view name);
 
     std::string FSource;
-    std::unique_ptr<THiveKey> FRoot;
+    // Every key, the root first, in blocks: stable addresses without an allocation each.
+    std::vector<std::unique_ptr<THiveKey[]>> FKeys;
+    size_t FKeysLeft = 0;
+    THiveKey* FRoot = nullptr;
+    std::vector<std::unique_ptr<char[]>> FArena;
+    char* FArenaNext = nullptr;
+    size_t FArenaLeft = 0;
     bool FComplete = true;
     std::string FProblem;
     std::string FRelativeTo;

@@ -384,7 +384,7 @@ TRegistryStatus TWineRegistry::Resolve(TStart start, bool followLast, bool creat
             continue;
         }
         key = child;
-        resolved.push_back(child->Name());
+        resolved.emplace_back(child->Name());
     }
     location.Hive = hive;
     location.Path = std::move(resolved);
@@ -471,8 +471,8 @@ std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
         return names;
     }
     if (THiveKey* key = Walk(location))
-        for (const auto& child : key->Children())
-            names.push_back(child->Name());
+        for (const THiveKey* child : key->Children())
+            names.emplace_back(child->Name());
     return names;
 }
 
@@ -482,7 +482,7 @@ std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location)
     std::vector<std::string> names;
     if (THiveKey* key = Walk(location))
         for (const THiveValue& value : key->Values())
-            names.push_back(value.Name);
+            names.emplace_back(value.Name());
     return names;
 }
 
@@ -492,16 +492,12 @@ const THiveValue* TWineRegistry::FindValue(const TKeyLocation& location, const s
     return key != nullptr ? key->FindValue(name) : nullptr;
 }
 
-std::optional<THiveValue> TWineRegistry::Value(const TKeyLocation& location, const std::string& name) {
+std::optional<THiveValueData> TWineRegistry::Value(const TKeyLocation& location, const std::string& name) {
     std::lock_guard<std::mutex> guard(FMutex);
     const THiveValue* value = FindValue(location, name);
     if (value == nullptr)
         return std::nullopt;
-    THiveValue copy;
-    copy.Name = value->Name;
-    copy.Type = value->Type;
-    copy.Data = value->Data;
-    return copy;
+    return THiveValueData{value->Type(), value->Data()};
 }
 
 std::optional<uint32_t> TWineRegistry::ValueType(const TKeyLocation& location, const std::string& name) {
@@ -509,7 +505,7 @@ std::optional<uint32_t> TWineRegistry::ValueType(const TKeyLocation& location, c
     const THiveValue* value = FindValue(location, name);
     if (value == nullptr)
         return std::nullopt;
-    return value->Type;
+    return value->Type();
 }
 
 TRegistryStatus TWineRegistry::SetValue(const TKeyLocation& location, const std::string& name, uint32_t type,

@@ -80,7 +80,7 @@ public:
 
     std::vector<std::string> KeyNames(const TKeyLocation& location);
     std::vector<std::string> ValueNames(const TKeyLocation& location);
-    std::optional<THiveValue> Value(const TKeyLocation& location, const std::string& name);
+    std::optional<THiveValueData> Value(const TKeyLocation& location, const std::string& name);
     // The type of a value, without a copy of its data.
     std::optional<uint32_t> ValueType(const TKeyLocation& location, const std::string& name);
 

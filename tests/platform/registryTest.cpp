@@ -206,8 +206,8 @@ TEST_F(RegistryTest, WritesStringsAndCreatesKeys) {
     auto disk = OnDisk("system.reg");
     EXPECT_TRUE(disk->Complete()) << disk->Problem();
     THiveKey* tool = disk->Root().FindChild("Software")->FindChild("AcmeCorp")->FindChild("AcmeTool");
-    EXPECT_EQ(Utf16LeToUtf8(tool->FindValue("Version")->Data), std::string("3.0 \u4e2d") + '\0');
-    EXPECT_EQ(tool->FindValue("Added")->Type, REG_SZ);
+    EXPECT_EQ(Utf16LeToUtf8(tool->FindValue("Version")->Data()), std::string("3.0 \u4e2d") + '\0');
+    EXPECT_EQ(tool->FindValue("Added")->Type(), REG_SZ);
     THiveKey* korvane = disk->Root().FindChild("Software")->FindChild("Korvane");
     ASSERT_NE(korvane, nullptr);
     EXPECT_NE(korvane->FindChild("Fresh")->FindChild("Leaf")->FindValue(""), nullptr);

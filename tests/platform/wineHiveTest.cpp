@@ -53,9 +53,11 @@ THiveKey* FindPath(THive& hive, const std::string& path) {
 void Dump(const THiveKey& key, const std::string& path, std::vector<std::string>& lines) {
     lines.push_back("[" + path + "]" + (key.IsLink() ? " link" : ""));
     for (const THiveValue& value : key.Values())
-        lines.push_back(path + "|" + value.Name + "|" + std::to_string(value.Type) + "|" + value.Data);
+        lines.push_back(path + "|" + std::string(value.Name()) + "|" + std::to_string(value.Type()) + "|" +
+                        value.Data());
     for (const auto& child : key.Children())
-        Dump(*child, path.empty() ? child->Name() : path + "\\" + child->Name(), lines);
+        Dump(*child, path.empty() ? std::string(child->Name()) : path + "\\" + std::string(child->Name()),
+             lines);
 }
 
 std::vector<std::string> Dump(const THive& hive) {
@@ -92,7 +94,7 @@ TEST(WineHive, RewritingEveryValueInCanonicalFormReproducesWinesFile) {
         std::function<void(THiveKey&)> rewrite = [&](THiveKey& key) {
             std::vector<THiveValue> values = key.Values();
             for (const THiveValue& value : values)
-                hive->SetValue(key, value.Name, value.Type, value.Data, key.Time());
+                hive->SetValue(key, std::string(value.Name()), value.Type(), value.Data(), key.Time());
             for (const auto& child : key.Children())
                 rewrite(*child);
         };
@@ -145,14 +147,14 @@ TEST(WineHive, DecodesEveryKindOfValue) {
         ASSERT_NE(key, nullptr) << c.Key;
         const THiveValue* value = key->FindValue(c.Name);
         ASSERT_NE(value, nullptr) << c.Name;
-        EXPECT_EQ(value->Type, c.Type) << c.Name;
-        EXPECT_EQ(value->Data, c.Data) << c.Name;
+        EXPECT_EQ(value->Type(), c.Type) << c.Name;
+        EXPECT_EQ(value->Data(), c.Data) << c.Name;
     }
-    std::string longData = FindPath(*hive, TypeTest)->FindValue("BinaryLong")->Data;
+    std::string longData = FindPath(*hive, TypeTest)->FindValue("BinaryLong")->Data();
     ASSERT_EQ(longData.size(), 100u);
     for (size_t i = 0; i < longData.size(); ++i)
         EXPECT_EQ(static_cast<unsigned char>(longData[i]), i);
-    EXPECT_EQ(Utf16LeToUtf8(FindPath(*hive, AcmeTool)->FindValue("NonBmp")->Data),
+    EXPECT_EQ(Utf16LeToUtf8(FindPath(*hive, AcmeTool)->FindValue("NonBmp")->Data()),
               std::string("emoji[\U0001F600] euro[\u20ac] cjk[\u4e2d]") + std::string(1, '\0'));
 }
 
@@ -160,7 +162,7 @@ TEST(WineHive, KeepsNamesOrderAndLinks) {
     auto hive = THive::Parse(ReadFixture("win64/system.reg"));
     std::vector<std::string> children;
     for (const auto& child : FindPath(*hive, EdgeCases)->Children())
-        children.push_back(child->Name());
+        children.emplace_back(child->Name());
     EXPECT_EQ(children, (std::vector<std::string>{"_underscore", "alpha", "Child", "Child10", "child2Lower",
                                                   "Child9", "Zeta", "\u00c9mile"}));
     EXPECT_NE(FindPath(*hive, "SOFTWARE\\acmecorp\\EDGECASES\\\u00e9MILE"), nullptr);
@@ -237,7 +239,7 @@ TEST(WineHive, NewKeysAndValuesGoToTheirSortedPlaceInWinesForm) {
 
     std::vector<std::string> order;
     for (const auto& child : acme.Children())
-        order.push_back(child->Name());
+        order.emplace_back(child->Name());
     EXPECT_EQ(order, (std::vector<std::string>{"_new", "alpha", "Beta", "Child"}));
 
     EXPECT_EQ(hive->Text(), "WINE REGISTRY Version 2\n"
@@ -316,8 +318,8 @@ TEST(WineHive, ReadsWhatWinesReaderAccepts) {
                                       ? nullptr
                                       : &hive->Root().FindChild("K")->Values().front();
         ASSERT_NE(value, nullptr) << c.Line;
-        EXPECT_EQ(value->Type, c.Type) << c.Line;
-        EXPECT_EQ(value->Data, c.Data) << c.Line;
+        EXPECT_EQ(value->Type(), c.Type) << c.Line;
+        EXPECT_EQ(value->Data(), c.Data) << c.Line;
         EXPECT_EQ(hive->Text(), text);
     }
     // Hand-written keys without times, CR LF line ends and comments are understood and kept.
@@ -363,9 +365,43 @@ TEST(WineHive, AnythingNotUnderstoodMakesTheHiveIncompleteButReadable) {
         THiveKey* key = FindPath(*hive, "Software\\Good");
         if (c.GoodReadable) {
             ASSERT_NE(key, nullptr) << c.What;
-            EXPECT_EQ(key->FindValue("V")->Data, Utf16(u"ok")) << c.What;
+            EXPECT_EQ(key->FindValue("V")->Data(), Utf16(u"ok")) << c.What;
         }
     }
+}
+
+// Wine writes siblings and values in folded order, and the reader leans on it; a file in another order
+// (written by hand) must still read as the same keys and values and must still find its repetitions.
+TEST(WineHive, ReadsSiblingsAndValuesOutOfWinesOrder) {
+    const std::string head = "WINE REGISTRY Version 2\n#arch=win64\n";
+    const std::string text = head + "\n[Software\\\\B] 1\n\"b\"=\"1\"\n\"a\"=\"2\"\n"
+                                    "\n[Software\\\\Bc] 1\n"
+                                    "\n[Software\\\\A] 1\n"
+                                    "\n[Software\\\\A\\\\x] 1\n"
+                                    "\n[Software\\\\a\\\\Y] 1\n";
+    auto hive = THive::Parse(text);
+    ASSERT_TRUE(hive->Complete()) << hive->Problem();
+    EXPECT_EQ(hive->Text(), text);
+    THiveKey* a = FindPath(*hive, "Software\\a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a, FindPath(*hive, "Software\\A"));
+    EXPECT_EQ(a->Children().size(), 2u);
+    EXPECT_NE(FindPath(*hive, "Software\\a\\X"), nullptr);
+    EXPECT_NE(FindPath(*hive, "Software\\bC"), nullptr);
+    THiveKey* b = FindPath(*hive, "Software\\B");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->FindValue("A")->Data(), Utf16(u"2"));
+    EXPECT_EQ(b->FindValue("B")->Data(), Utf16(u"1"));
+
+    struct TCase {
+        const char* What;
+        std::string Text;
+    } repeated[] = {
+        {"a value again after one out of order", head + "[K] 1\n\"b\"=\"1\"\n\"a\"=\"2\"\n\"B\"=\"3\"\n"},
+        {"a block again after one out of order", head + "[K\\\\b] 1\n[K\\\\a] 1\n[k\\\\B] 1\n"},
+    };
+    for (const TCase& c : repeated)
+        EXPECT_FALSE(THive::Parse(c.Text)->Complete()) << c.What;
 }
 
 TEST(WineHive, EveryTruncationOfAFileParsesWithoutHarm) {
