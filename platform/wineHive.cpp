@@ -730,6 +730,14 @@ int THiveKey::CompareFolded(std::string_view folded) const {
 }
 
 THiveKey* THiveKey::FindChild(std::string_view name) const {
+    // Most names are short and ASCII: they fold on the stack, without an allocation.
+    static constexpr size_t StackFolded = 128;
+    if (name.size() <= StackFolded && IsAscii(name)) {
+        char folded[StackFolded];
+        for (size_t i = 0; i < name.size(); ++i)
+            folded[i] = LowerAscii(name[i]);
+        return FindFoldedChild({folded, name.size()});
+    }
     return FindFoldedChild(FoldName(name));
 }
 
@@ -750,12 +758,12 @@ THiveKey* THiveKey::FindFoldedChild(std::string_view folded) const {
     static constexpr size_t IndexedChildren = 9;
     if (FChildren.size() >= IndexedChildren) {
         if (!FIndex) {
-            FIndex = std::make_unique<std::unordered_map<std::string, THiveKey*>>();
+            FIndex = std::make_unique<TFoldedIndex>();
             FIndex->reserve(FChildren.size());
             for (THiveKey* child : FChildren)
                 FIndex->emplace(child->Folded(), child);
         }
-        auto it = FIndex->find(std::string(folded));
+        auto it = FIndex->find(folded);
         return it == FIndex->end() ? nullptr : it->second;
     }
     if (FChildrenSorted) {
