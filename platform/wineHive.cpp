@@ -646,6 +646,16 @@ void WriteValue(std::string_view name, uint32_t type, std::string_view data, std
 } // namespace
 
 std::string Utf16LeToUtf8(std::string_view bytes) {
+    // Text of ASCII units only (the common case) is its low bytes, with no pass through UTF-16.
+    bool ascii = true;
+    for (size_t i = 0; ascii && i + 1 < bytes.size(); i += 2)
+        ascii = static_cast<unsigned char>(bytes[i]) < 0x80 && bytes[i + 1] == '\0';
+    if (ascii) {
+        std::string out(bytes.size() / 2, '\0');
+        for (size_t i = 0; i < out.size(); ++i)
+            out[i] = bytes[2 * i];
+        return out;
+    }
     std::u16string units(bytes.size() / 2, u'\0');
     for (size_t i = 0; i < units.size(); ++i)
         units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
