@@ -646,6 +646,16 @@ void WriteValue(std::string_view name, uint32_t type, std::string_view data, std
 } // namespace
 
 std::string Utf16LeToUtf8(std::string_view bytes) {
+    // Text of ASCII units only (the common case) is its low bytes, with no pass through UTF-16.
+    bool ascii = true;
+    for (size_t i = 0; ascii && i + 1 < bytes.size(); i += 2)
+        ascii = static_cast<unsigned char>(bytes[i]) < 0x80 && bytes[i + 1] == '\0';
+    if (ascii) {
+        std::string out(bytes.size() / 2, '\0');
+        for (size_t i = 0; i < out.size(); ++i)
+            out[i] = bytes[2 * i];
+        return out;
+    }
     std::u16string units(bytes.size() / 2, u'\0');
     for (size_t i = 0; i < units.size(); ++i)
         units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
@@ -730,6 +740,14 @@ int THiveKey::CompareFolded(std::string_view folded) const {
 }
 
 THiveKey* THiveKey::FindChild(std::string_view name) const {
+    // Most names are short and ASCII: they fold on the stack, without an allocation.
+    static constexpr size_t StackFolded = 128;
+    if (name.size() <= StackFolded && IsAscii(name)) {
+        char folded[StackFolded];
+        for (size_t i = 0; i < name.size(); ++i)
+            folded[i] = LowerAscii(name[i]);
+        return FindFoldedChild({folded, name.size()});
+    }
     return FindFoldedChild(FoldName(name));
 }
 
@@ -750,12 +768,12 @@ THiveKey* THiveKey::FindFoldedChild(std::string_view folded) const {
     static constexpr size_t IndexedChildren = 9;
     if (FChildren.size() >= IndexedChildren) {
         if (!FIndex) {
-            FIndex = std::make_unique<std::unordered_map<std::string, THiveKey*>>();
+            FIndex = std::make_unique<TFoldedIndex>();
             FIndex->reserve(FChildren.size());
             for (THiveKey* child : FChildren)
                 FIndex->emplace(child->Folded(), child);
         }
-        auto it = FIndex->find(std::string(folded));
+        auto it = FIndex->find(folded);
         return it == FIndex->end() ? nullptr : it->second;
     }
     if (FChildrenSorted) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -99,7 +100,13 @@ private:
     std::vector<THiveValue> FValues;
     // Built when a key with many subkeys is first searched, so that opening a key below Software\Classes
     // stays fast; the parser never needs it.
-    mutable std::unique_ptr<std::unordered_map<std::string, THiveKey*>> FIndex;
+    // Its hash takes a string_view, so that a lookup copies no name.
+    struct TFoldedHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view folded) const { return std::hash<std::string_view>()(folded); }
+    };
+    using TFoldedIndex = std::unordered_map<std::string, THiveKey*, TFoldedHash, std::equal_to<>>;
+    mutable std::unique_ptr<TFoldedIndex> FIndex;
     uint64_t FTime = 0; // last-write time as a file time
     uint32_t FContentBegin = 0;
     uint32_t FBlockEnd = 0;

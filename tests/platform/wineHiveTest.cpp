@@ -420,6 +420,9 @@ TEST(WineHive, ConvertsBetweenUtf8AndUtf16) {
     EXPECT_EQ(Utf16LeToUtf8(Utf8ToUtf16Le(text)), text);
     EXPECT_EQ(Utf8ToUtf16Le("\U0001F600"), Bytes({0x3d, 0xd8, 0x00, 0xde}));
     EXPECT_EQ(Utf16LeToUtf8(Bytes({0x3d, 0xd8, 0x41, 0x00})), "\uFFFDA"); // a lone surrogate
+    // ASCII text, and units that only look ASCII by one of their bytes; a trailing odd byte is no unit.
+    EXPECT_EQ(Utf16LeToUtf8(Bytes({0x41, 0x00, 0x00, 0x00, 0x7a, 0x00, 0x42})), std::string("A\0z", 3));
+    EXPECT_EQ(Utf16LeToUtf8(Bytes({0x41, 0x01, 0x80, 0x00})), "\u0141\u0080");
     EXPECT_EQ(Utf8ToUtf16Le("\xff"), Bytes({0xfd, 0xff}));
     EXPECT_EQ(FoldName("\u00c9MILE \u0130 \u0100\u0139\u0178 \u0414"),
               "\u00e9mile i \u0101\u013a\u00ff \u0434");
