@@ -7,6 +7,7 @@
 #include "platform/messageBox.h"
 #include "platform/registry.h"
 #include "platform/shellExecute.h"
+#include "support/hostFiles.h"
 #include "support/tempMachine.h"
 #include "tools/databaseWriter.h"
 
@@ -21,18 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TRecordedBox {
-    std::string Text, Caption;
-    uint32_t Flags = 0;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 std::optional<std::string> RunValue() {
     platform::TRegistry registry(platform::KEY_READ);
@@ -301,7 +290,7 @@ void TfrmMainTest::firstShowWritesTheDefaultSettingsAndShowsTheWelcomePage() {
     QVERIFY(!fs::exists(SettingsPath()));
     ShowWindow();
     QVERIFY(FForm->isVisible());
-    QCOMPARE(ReadText(SettingsPath()),
+    QCOMPARE(ReadHostFile(SettingsPath()),
              "[Settings]\r\nView Style=2\r\nHidden RightTips=0\r\nHidden Process=0\r\n"
              "Auto Update=0\r\nDelete Update=1\r\nWindows Startup=0\r\n"
              "Startup Minimize=0\r\n[Update Information]\r\nLast Time=2026-12-10 "
@@ -340,7 +329,7 @@ void TfrmMainTest::firstShowWritesTheDefaultSettingsAndShowsTheWelcomePage() {
 void TfrmMainTest::anExistingSettingsFileIsNotRewritten() {
     WriteSettings("[Settings]\r\nHidden Process=1\r\n");
     ShowWindow();
-    QCOMPARE(ReadText(SettingsPath()), std::string("[Settings]\r\nHidden Process=1\r\n"));
+    QCOMPARE(ReadHostFile(SettingsPath()), std::string("[Settings]\r\nHidden Process=1\r\n"));
     QVERIFY(FForm->chkHideProcess->isChecked());
     // Keys that are missing read as their defaults, a date among them.
     QVERIFY(FForm->chkUpdateDel->isChecked());
@@ -429,7 +418,7 @@ void TfrmMainTest::viewSettingsAreApplied() {
             boxes << box->objectName();
     QCOMPARE(boxes.join(QLatin1Char(' ')), checked);
     // Reading the settings writes nothing back.
-    QCOMPARE(ReadText(SettingsPath()), "[Settings]\r\n" + settings.toStdString() + "\r\n");
+    QCOMPARE(ReadHostFile(SettingsPath()), "[Settings]\r\n" + settings.toStdString() + "\r\n");
 }
 
 void TfrmMainTest::startupMinimizeStartsInTheTray() {
@@ -824,7 +813,7 @@ void TfrmMainTest::settingsSaveWritesItsKeysInOrderAndTheRunValue() {
     FForm->chkWindowStart->setChecked(true);
     FForm->chkStartMin->setChecked(true);
     QTest::mouseClick(FForm->imgSESave, Qt::LeftButton);
-    QCOMPARE(ReadText(SettingsPath()),
+    QCOMPARE(ReadHostFile(SettingsPath()),
              std::string(
                  "[Settings]\r\nView Style=2\r\nHidden RightTips=1\r\nHidden Process=0\r\nAuto Update=1\r\n"
                  "Delete Update=0\r\nWindows Startup=1\r\nStartup Minimize=1\r\n[Update Information]\r\n"
@@ -847,7 +836,7 @@ void TfrmMainTest::settingsSaveWritesItsKeysInOrderAndTheRunValue() {
     QTest::mouseClick(FForm->imgSESave, Qt::LeftButton);
     QVERIFY(!FForm->pan_Uninstall_RightHint->isHidden());
     QCOMPARE(FForm->lstvRList->header()->sectionSize(2), 205);
-    const std::string written = ReadText(SettingsPath());
+    const std::string written = ReadHostFile(SettingsPath());
     QVERIFY(written.starts_with("[Settings]\r\nView Style=2\r\nHidden RightTips=0\r\n"));
     QVERIFY(written.find("Install Day=") != std::string::npos);
 }
@@ -865,7 +854,7 @@ void TfrmMainTest::settingsSaveWithoutStartupDeletesTheRunValue() {
     QCOMPARE(FBoxes.size(), size_t{3});
     for (const TRecordedBox& box : FBoxes)
         QCOMPARE(box.Text, std::string("Settings have been saved successfully."));
-    QVERIFY(ReadText(SettingsPath()).find("Windows Startup=0\r\n") != std::string::npos);
+    QVERIFY(ReadHostFile(SettingsPath()).find("Windows Startup=0\r\n") != std::string::npos);
 }
 
 void TfrmMainTest::settingsSaveFailsWhenTheMachineKeyCannotBeWritten() {
@@ -880,7 +869,7 @@ void TfrmMainTest::settingsSaveFailsWhenTheMachineKeyCannotBeWritten() {
     QCOMPARE(FBoxes.size(), size_t{1});
     QCOMPARE(FBoxes[0].Text, std::string("Failed to set data for 'Rudarorovod'"));
     QCOMPARE(FBoxes[0].Caption, std::string("Korvane"));
-    QCOMPARE(ReadText(SettingsPath()),
+    QCOMPARE(ReadHostFile(SettingsPath()),
              std::string("[Settings]\r\nHidden RightTips=0\r\nHidden Process=1\r\nAuto "
                          "Update=0\r\nDelete Update=1\r\nWindows Startup=1\r\n"));
     QVERIFY(!RunValue());

@@ -12,6 +12,7 @@
 #include "platform/winePath.h"
 #include "support/childProcess.h"
 #include "support/hiveBuilder.h"
+#include "support/hostFiles.h"
 #include "support/tempMachine.h"
 #include "tools/databaseWriter.h"
 
@@ -27,18 +28,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string Uninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
-struct TRecordedBox {
-    std::string Text, Caption;
-    uint32_t Flags = 0;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 // The key blocks of a registry file. A key without values has a block or not depending on whether it has
 // subkeys: such blocks are left out.
@@ -766,7 +755,7 @@ void TUninstallThreadTest::aBrokenHiveKeepsItsKeysAndTheirRow() {
     FDatabase.Add("DELTA", "Delta", 9).Registry(2, "HKCU{sw}\\Delta");
     FUser.Key("Software\\Delta").String("Path", "x").RawLine("garbage that no reader understands");
     WriteHives();
-    const std::string user = ReadText(FMachine->Prefix() / "user.reg");
+    const std::string user = ReadHostFile(FMachine->Prefix() / "user.reg");
     ShowWindow();
     Scan();
     QCOMPARE(FForm->lstvRList->topLevelItemCount(), 1);
@@ -774,7 +763,7 @@ void TUninstallThreadTest::aBrokenHiveKeepsItsKeysAndTheirRow() {
     TPaintRecorder status(FForm->panCleanHint);
     RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
     QCOMPARE(status.Texts.back(), std::string(" Deleting HKEY_CURRENT_USER\\Software\\Delta..."));
-    QCOMPARE(ReadText(FMachine->Prefix() / "user.reg"), user);
+    QCOMPARE(ReadHostFile(FMachine->Prefix() / "user.reg"), user);
     QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"1", "Delta", "Games"}}));
     QCOMPARE(FBoxes.back().Text, std::string("Cleaning completed."));
 }
@@ -871,9 +860,9 @@ void TUninstallThreadTest::removalOnARealPrefix() {
     QVERIFY(service.Start(serviceFile, {serviceFile.string(), "600"}));
     QVERIFY(tray.Start(trayFile, {trayFile.string(), "600"}));
 
-    const std::string systemBefore = ReadText(FMachine->Prefix() / "system.reg");
-    const std::string userBefore = ReadText(FMachine->Prefix() / "user.reg");
-    const std::string defaultBefore = ReadText(FMachine->Prefix() / "userdef.reg");
+    const std::string systemBefore = ReadHostFile(FMachine->Prefix() / "system.reg");
+    const std::string userBefore = ReadHostFile(FMachine->Prefix() / "user.reg");
+    const std::string defaultBefore = ReadHostFile(FMachine->Prefix() / "userdef.reg");
     ShowWindow();
     Scan();
     QCOMPARE(Rows(FForm->lstvNList).size(), 1);
@@ -890,8 +879,8 @@ void TUninstallThreadTest::removalOnARealPrefix() {
     QVERIFY(!fs::exists(FMachine->HostPath("C:\\Program Files\\Common Files\\AcmeShared\\acme.dll")));
     QVERIFY(fs::exists(FMachine->HostPath("C:\\Program Files\\Common Files\\Other\\other.dll")));
     QVERIFY(!fs::exists(FMachine->Home() / "Desktop" / "Acme Edit.lnk"));
-    QCOMPARE(ReadText(FMachine->Home() / "Desktop" / "holiday.jpg"), std::string("mine"));
-    QCOMPARE(ReadText(FMachine->Home() / "Documents" / "thesis.odt"), std::string("mine"));
+    QCOMPARE(ReadHostFile(FMachine->Home() / "Desktop" / "holiday.jpg"), std::string("mine"));
+    QCOMPARE(ReadHostFile(FMachine->Home() / "Documents" / "thesis.odt"), std::string("mine"));
     QVERIFY(fs::is_symlink(FMachine->HostPath("C:\\users\\tester\\Desktop")));
     QVERIFY(!fs::exists(FMachine->HostPath(
         "C:\\users\\tester\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Acme Edit")));
@@ -911,15 +900,15 @@ void TUninstallThreadTest::removalOnARealPrefix() {
          {serviceKey, uninstallKey, appPathKey, std::string("Software\\\\AcmeEdit")}) {
         QVERIFY2(system.erase(gone) == 1, gone.c_str());
     }
-    QVERIFY(KeyBlocks(ReadText(FMachine->Prefix() / "system.reg")) == system);
+    QVERIFY(KeyBlocks(ReadHostFile(FMachine->Prefix() / "system.reg")) == system);
     auto user = KeyBlocks(userBefore);
     QVERIFY(user.erase("Software\\\\AcmeEdit\\\\Settings") == 1);
     auto& run = user.at("Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run");
     run.erase(std::remove_if(run.begin(), run.end(),
                              [](const std::string& line) { return line.rfind("\"AcmeEditTray\"", 0) == 0; }),
               run.end());
-    QVERIFY(KeyBlocks(ReadText(FMachine->Prefix() / "user.reg")) == user);
-    QCOMPARE(ReadText(FMachine->Prefix() / "userdef.reg"), defaultBefore);
+    QVERIFY(KeyBlocks(ReadHostFile(FMachine->Prefix() / "user.reg")) == user);
+    QCOMPARE(ReadHostFile(FMachine->Prefix() / "userdef.reg"), defaultBefore);
     QCOMPARE(FForm->CurrentPanel(), int(pmWelcome));
 }
 
@@ -1013,8 +1002,8 @@ void TUninstallThreadTest::hostileDatabaseRemovesNothingButTheProgramsOwn() {
     QCOMPARE(FForm->lstvNList->topLevelItemCount(), 1);
     FForm->chkSelectAll1->setChecked(true);
     FForm->chkSelectAll2->setChecked(true);
-    const std::string systemBefore = ReadText(FMachine->Prefix() / "system.reg");
-    const std::string userBefore = ReadText(FMachine->Prefix() / "user.reg");
+    const std::string systemBefore = ReadHostFile(FMachine->Prefix() / "system.reg");
+    const std::string userBefore = ReadHostFile(FMachine->Prefix() / "user.reg");
     RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
 
     QVERIFY(update.Running());
@@ -1032,8 +1021,8 @@ void TUninstallThreadTest::hostileDatabaseRemovesNothingButTheProgramsOwn() {
     auto system = KeyBlocks(systemBefore);
     QVERIFY(system.erase("Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\RootedApp") ==
             1);
-    QVERIFY(KeyBlocks(ReadText(FMachine->Prefix() / "system.reg")) == system);
-    QCOMPARE(ReadText(FMachine->Prefix() / "user.reg"), userBefore);
+    QVERIFY(KeyBlocks(ReadHostFile(FMachine->Prefix() / "system.reg")) == system);
+    QCOMPARE(ReadHostFile(FMachine->Prefix() / "user.reg"), userBefore);
     QVERIFY(KeyExists(platform::HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Kept"));
     QVERIFY(ValueExists(platform::HKEY_CURRENT_USER, "Software\\Microsoft", ""));
 }

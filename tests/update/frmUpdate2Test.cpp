@@ -14,9 +14,11 @@
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
 #include "support/childProcess.h"
+#include "support/hostFiles.h"
 #include "support/loopbackServer.h"
 #include "support/scopedVariable.h"
 #include "support/tempMachine.h"
+#include "support/updateFiles.h"
 #include "tools/databaseWriter.h"
 
 #include <chrono>
@@ -42,35 +44,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string Content(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::string Md5Text(const std::string& data) {
-    unsigned char digest[16] = {};
-    unsigned length = 0;
-    EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-    static constexpr char Digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : digest) {
-        text += Digits[byte >> 4];
-        text += Digits[byte & 15];
-    }
-    return text;
-}
-
-std::string Packed(const std::string& data) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string packed(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-              static_cast<uLong>(data.size()), 6);
-    packed.resize(size);
-    return packed;
-}
 
 // One message box as the run showed it, with the status line at that moment.
 struct TBox {
@@ -371,7 +344,7 @@ void TfrmUpdate2Test::withoutKVNothingIsAskedOrShown() {
     QVERIFY(!window->TrayIcon().isVisible());
     QVERIFY(window->sbtnUpdate->isEnabled());
     // The settings file is there all the same, with its default text.
-    QVERIFY(Content(Program("Settings.ini")).starts_with("[Settings]\r\nView Style=2\r\n"));
+    QVERIFY(ReadHostFile(Program("Settings.ini")).starts_with("[Settings]\r\nView Style=2\r\n"));
 }
 
 void TfrmUpdate2Test::requestCarriesTheVersions() {
@@ -500,9 +473,9 @@ void TfrmUpdate2Test::installsEveryFileAndCleansUp() {
     QCOMPARE(Cell(*window, 0, 1), std::to_string(FNewProgram.size() / 1024) + " KB");
     QCOMPARE(Cell(*window, 1, 1), std::to_string(Packed(FNewData).size() / 1024) + " KB");
     QCOMPARE(Cell(*window, 2, 1), std::to_string(Packed(FNewSoftData).size() / 1024) + " KB");
-    QCOMPARE(Content(Program("KV.exe")), FNewProgram);
-    QCOMPARE(Content(Program("KV.dat")), FNewData);
-    QCOMPARE(Content(Program("soft.dat")), FNewSoftData);
+    QCOMPARE(ReadHostFile(Program("KV.exe")), FNewProgram);
+    QCOMPARE(ReadHostFile(Program("KV.dat")), FNewData);
+    QCOMPARE(ReadHostFile(Program("soft.dat")), FNewSoftData);
     // The program stays runnable; the downloads and work files are gone, the folder stays.
     QCOMPARE(fs::status(Program("KV.exe")).permissions(), fs::perms(0755));
     QCOMPARE(UpdateFolderNames(), Strings{});
@@ -522,12 +495,12 @@ void TfrmUpdate2Test::digestMismatchReplacesNothing() {
     auto window = MakeWindow();
     QVERIFY(RunToEnd(*window));
     QCOMPARE(BoxTexts(), (Strings{"To update you identified?", "Updates completed!"}));
-    QCOMPARE(Content(Program("KV.exe")), std::string("old program"));
-    QVERIFY(Content(Program("KV.dat")) != FNewData);
-    QVERIFY(Content(Program("soft.dat")) != FNewSoftData);
+    QCOMPARE(ReadHostFile(Program("KV.exe")), std::string("old program"));
+    QVERIFY(ReadHostFile(Program("KV.dat")) != FNewData);
+    QVERIFY(ReadHostFile(Program("soft.dat")) != FNewSoftData);
     QCOMPARE(UpdateFolderNames(), (Strings{"KV_" + Today + ".dat", "Rudarorovod_" + Today + ".exe",
                                            "Soft_" + Today + ".dat", "vData.dat", "vSoft.dat"}));
-    QCOMPARE(Content(UpdateFolder("vData.dat")), FNewData);
+    QCOMPARE(ReadHostFile(UpdateFolder("vData.dat")), FNewData);
 }
 
 void TfrmUpdate2Test::deleteUpdateKeepsFilesUnlessOne_data() {
@@ -544,9 +517,9 @@ void TfrmUpdate2Test::deleteUpdateKeepsFilesUnlessOne() {
     OfferNewFiles(7);
     auto window = MakeWindow();
     QVERIFY(RunToEnd(*window));
-    QCOMPARE(Content(Program("KV.exe")), FNewProgram);
-    QCOMPARE(Content(Program("KV.dat")), FNewData);
-    QCOMPARE(Content(Program("soft.dat")), FNewSoftData);
+    QCOMPARE(ReadHostFile(Program("KV.exe")), FNewProgram);
+    QCOMPARE(ReadHostFile(Program("KV.dat")), FNewData);
+    QCOMPARE(ReadHostFile(Program("soft.dat")), FNewSoftData);
     Strings expected{"KV_" + Today + ".dat", "Rudarorovod_" + Today + ".exe", "Soft_" + Today + ".dat",
                      "vData.dat", "vSoft.dat"};
     // A value that is no integer reads as the default, 1.
@@ -561,11 +534,11 @@ void TfrmUpdate2Test::answerNoLeavesTheDownloads() {
     auto window = MakeWindow();
     QVERIFY(RunToEnd(*window));
     QCOMPARE(BoxTexts(), Strings{"To update you identified?"});
-    QCOMPARE(Content(Program("KV.exe")), std::string("old program"));
-    QVERIFY(Content(Program("KV.dat")) != FNewData);
+    QCOMPARE(ReadHostFile(Program("KV.exe")), std::string("old program"));
+    QVERIFY(ReadHostFile(Program("KV.dat")) != FNewData);
     QCOMPARE(UpdateFolderNames(),
              (Strings{"KV_" + Today + ".dat", "Rudarorovod_" + Today + ".exe", "Soft_" + Today + ".dat"}));
-    QCOMPARE(Content(UpdateFolder("Rudarorovod_" + Today + ".exe")), FNewProgram);
+    QCOMPARE(ReadHostFile(UpdateFolder("Rudarorovod_" + Today + ".exe")), FNewProgram);
 }
 
 void TfrmUpdate2Test::updateFolderThatCannotBeCreated() {
@@ -579,7 +552,7 @@ void TfrmUpdate2Test::updateFolderThatCannotBeCreated() {
     for (int row = 0; row < 3; ++row)
         QCOMPARE(Cell(*window, row, 1), std::string("Fail"));
     QCOMPARE(FServer->RequestCount(), size_t{1});
-    QCOMPARE(Content(Program("KV.exe")), std::string("old program"));
+    QCOMPARE(ReadHostFile(Program("KV.exe")), std::string("old program"));
 }
 
 void TfrmUpdate2Test::failedDownloadShowsTheErrorOnceAndStays() {
@@ -598,9 +571,9 @@ void TfrmUpdate2Test::failedDownloadShowsTheErrorOnceAndStays() {
     // The run stopped there: no later row, nothing installed, the window waits in its running state.
     QCOMPARE(window->lstvDownload->topLevelItemCount(), 2);
     QCOMPARE(Cell(*window, 1, 1), std::string("downloading"));
-    QCOMPARE(Content(UpdateFolder("KV_" + Today + ".dat")), std::string("an older download"));
+    QCOMPARE(ReadHostFile(UpdateFolder("KV_" + Today + ".dat")), std::string("an older download"));
     QCOMPARE(UpdateFolderNames(), (Strings{"KV_" + Today + ".dat", "Rudarorovod_" + Today + ".exe"}));
-    QCOMPARE(Content(Program("KV.exe")), std::string("old program"));
+    QCOMPARE(ReadHostFile(Program("KV.exe")), std::string("old program"));
     QTest::qWait(50);
     QCOMPARE(FBoxes.size(), size_t{1});
     QVERIFY(window->isVisible());
@@ -648,7 +621,7 @@ void TfrmUpdate2Test::serverThatCutsOrStallsATransfer() {
         QCOMPARE(FBoxes[0].Text, error.toStdString());
     QVERIFY(!FBoxes[0].Text.empty());
     QCOMPARE(UpdateFolderNames(), Strings{"Rudarorovod_" + Today + ".exe"});
-    QCOMPARE(Content(UpdateFolder("Rudarorovod_" + Today + ".exe")), std::string("an older download"));
+    QCOMPARE(ReadHostFile(UpdateFolder("Rudarorovod_" + Today + ".exe")), std::string("an older download"));
     QVERIFY(!window->sbtnUpdate->isEnabled());
 }
 
@@ -744,7 +717,7 @@ void TfrmUpdate2Test::abortDuringADownload() {
     QCOMPARE(FBoxes.size(), size_t{1});
     QCOMPARE(window->lstvDownload->topLevelItemCount(), 1);
     QCOMPARE(UpdateFolderNames(), Strings{});
-    QCOMPARE(Content(Program("KV.exe")), std::string("old program"));
+    QCOMPARE(ReadHostFile(Program("KV.exe")), std::string("old program"));
     QCOMPARE(FServer->RequestCount(), size_t{2});
 }
 
@@ -768,15 +741,15 @@ void TfrmUpdate2Test::closeAnsweredNoLetsTheDownloadGoOn() {
     QVERIFY(RunToEnd(*window));
     QCOMPARE(BoxTexts(), (Strings{"File not download Completed, Aborted?", "To update you identified?",
                                   "Updates completed!"}));
-    QCOMPARE(Content(Program("KV.exe")), FNewProgram);
-    QCOMPARE(Content(Program("KV.dat")), FNewData);
+    QCOMPARE(ReadHostFile(Program("KV.exe")), FNewProgram);
+    QCOMPARE(ReadHostFile(Program("KV.dat")), FNewData);
     QCOMPARE(FServer->RequestCount(), size_t{4});
 }
 
 void TfrmUpdate2Test::unpackErrorLeavesTheRun() {
     FServer->Answer("/files/d.dat", "this is not packed");
     OfferFiles("", FServer->Url("/files/d.dat"), "", "", Md5Text("x"), "");
-    const std::string oldData = Content(Program("KV.dat"));
+    const std::string oldData = ReadHostFile(Program("KV.dat"));
     auto window = MakeWindow();
     window->show();
     window->activateWindow();
@@ -784,7 +757,7 @@ void TfrmUpdate2Test::unpackErrorLeavesTheRun() {
     QCOMPARE(FBoxes[1].Flags, platform::MB_OK | platform::MB_ICONERROR);
     QVERIFY(FBoxes[1].Text.find("KV_" + Today + ".dat") != std::string::npos);
     QCOMPARE(window->labState->text(), QStringLiteral("Updating the master data, please wait ..."));
-    QCOMPARE(Content(Program("KV.dat")), oldData);
+    QCOMPARE(ReadHostFile(Program("KV.dat")), oldData);
     QVERIFY(!window->sbtnUpdate->isEnabled());
     // KV has not been stopped yet.
     QCOMPARE(FSleeps, std::vector<unsigned>{});
@@ -792,7 +765,7 @@ void TfrmUpdate2Test::unpackErrorLeavesTheRun() {
 
 void TfrmUpdate2Test::lockedTargetsAreReportedAndTheirDownloadsKept() {
     OfferNewFiles(7);
-    const std::string oldData = Content(Program("KV.dat"));
+    const std::string oldData = ReadHostFile(Program("KV.dat"));
     QVERIFY(FMachine->SetImmutable(Program("KV.dat"), true));
     fs::permissions(Program("soft.dat"), fs::perms(0444));
     auto window = MakeWindow();
@@ -802,9 +775,9 @@ void TfrmUpdate2Test::lockedTargetsAreReportedAndTheirDownloadsKept() {
     // The run names the files it could not replace instead of reporting completion, and keeps what it
     // fetched for them; the program file, which could be replaced, is cleaned up as usual.
     QCOMPARE(BoxTexts(), (Strings{"To update you identified?", "Can not update KV.dat, soft.dat!"}));
-    QCOMPARE(Content(Program("KV.dat")), oldData);
-    QVERIFY(Content(Program("soft.dat")) != FNewSoftData);
-    QCOMPARE(Content(Program("KV.exe")), FNewProgram);
+    QCOMPARE(ReadHostFile(Program("KV.dat")), oldData);
+    QVERIFY(ReadHostFile(Program("soft.dat")) != FNewSoftData);
+    QCOMPARE(ReadHostFile(Program("KV.exe")), FNewProgram);
     QCOMPARE(UpdateFolderNames(),
              (Strings{"KV_20261210.dat", "Soft_20261210.dat", "vData.dat", "vSoft.dat"}));
     // No temporary copy is left beside the targets.
@@ -826,7 +799,7 @@ void TfrmUpdate2Test::readOnlyProgramFolder() {
     QVERIFY(FBoxes[0].Text.find("Settings.ini") != std::string::npos);
     QCOMPARE(BoxTexts()[3], std::string("Can not create directory!"));
     QVERIFY(!fs::exists(Program("Settings.ini")));
-    QCOMPARE(Content(Program("KV.exe")), std::string("old program"));
+    QCOMPARE(ReadHostFile(Program("KV.exe")), std::string("old program"));
 }
 
 void TfrmUpdate2Test::trayIconRestoresAMinimisedWindow() {
@@ -852,17 +825,17 @@ void TfrmUpdate2Test::realKVIsEndedAndStartedAgain() {
     QTRY_COMPARE_WITH_TIMEOUT(KVProcesses(), std::vector<uint32_t>{kv.ProcessId()}, 10000);
     OfferNewFiles(3);
     // The new program is the same KV with bytes of its own at the end.
-    FNewProgram = Content(KORVANE_KV_PROGRAM) + "new build";
+    FNewProgram = ReadHostFile(KORVANE_KV_PROGRAM) + "new build";
     FServer->Answer("/files/p.exe", FNewProgram);
     OfferFiles(FServer->Url("/files/p.exe"), FServer->Url("/files/d.dat"), "", Md5Text(FNewProgram),
                Md5Text(FNewData), "");
-    const std::string oldProgram = Content(Program("KV.exe"));
+    const std::string oldProgram = ReadHostFile(Program("KV.exe"));
     bool dataNewAtFirstPause = false;
     bool programOldAtFirstPause = false;
     FOnSleep = [&] {
         if (FSleeps.size() == 1) {
-            dataNewAtFirstPause = Content(Program("KV.dat")) == FNewData;
-            programOldAtFirstPause = Content(Program("KV.exe")) == oldProgram;
+            dataNewAtFirstPause = ReadHostFile(Program("KV.dat")) == FNewData;
+            programOldAtFirstPause = ReadHostFile(Program("KV.exe")) == oldProgram;
         }
     };
     auto window = MakeWindow();
@@ -874,7 +847,7 @@ void TfrmUpdate2Test::realKVIsEndedAndStartedAgain() {
     QVERIFY(dataNewAtFirstPause);
     QVERIFY(programOldAtFirstPause);
     QVERIFY(kv.ReapKilled());
-    QCOMPARE(Content(Program("KV.exe")), FNewProgram);
+    QCOMPARE(ReadHostFile(Program("KV.exe")), FNewProgram);
     QCOMPARE(fs::status(Program("KV.exe")).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
     // The new KV runs: a process of the program folder's KV.exe, not the one that was ended.
     QTRY_COMPARE_WITH_TIMEOUT(KVProcesses().size(), size_t{1}, 10000);
@@ -884,15 +857,15 @@ void TfrmUpdate2Test::realKVIsEndedAndStartedAgain() {
 void TfrmUpdate2Test::kvNotRunningIsNotStarted() {
     fs::copy_file(KORVANE_KV_PROGRAM, Program("KV.exe"), fs::copy_options::overwrite_existing);
     OfferNewFiles(3);
-    FNewProgram = Content(KORVANE_KV_PROGRAM) + "new build";
+    FNewProgram = ReadHostFile(KORVANE_KV_PROGRAM) + "new build";
     FServer->Answer("/files/p.exe", FNewProgram);
     OfferFiles(FServer->Url("/files/p.exe"), FServer->Url("/files/d.dat"), "", Md5Text(FNewProgram),
                Md5Text(FNewData), "");
     auto window = MakeWindow();
     QVERIFY(RunToEnd(*window));
     QCOMPARE(BoxTexts(), (Strings{"To update you identified?", "Updates completed!"}));
-    QCOMPARE(Content(Program("KV.dat")), FNewData);
-    QCOMPARE(Content(Program("KV.exe")), FNewProgram);
+    QCOMPARE(ReadHostFile(Program("KV.dat")), FNewData);
+    QCOMPARE(ReadHostFile(Program("KV.exe")), FNewProgram);
     QCOMPARE(FSleeps, std::vector<unsigned>{});
     // Nothing starts in the next moments either.
     QTest::qWait(300);

@@ -2,9 +2,11 @@
 // puts new program and database files in place: after every run each file of the program folder must be
 // its old version or its new one, whole.
 #include "support/childProcess.h"
+#include "support/hostFiles.h"
 #include "support/loopbackServer.h"
 #include "support/scopedVariable.h"
 #include "support/tempMachine.h"
+#include "support/updateFiles.h"
 
 #include <chrono>
 #include <filesystem>
@@ -20,34 +22,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string Content(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::string Md5Text(const std::string& data) {
-    unsigned char digest[16] = {};
-    unsigned length = 0;
-    EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-    std::string text;
-    for (unsigned char byte : digest) {
-        text += "0123456789abcdef"[byte >> 4];
-        text += "0123456789abcdef"[byte & 15];
-    }
-    return text;
-}
-
-std::string Packed(const std::string& data) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string packed(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-              static_cast<uLong>(data.size()), 1);
-    packed.resize(size);
-    return packed;
-}
 
 // Bytes that tell versions and positions apart, so that a torn file never equals either version.
 std::string Version(const std::string& tag, size_t size) {
@@ -73,8 +47,8 @@ protected:
                  {"soft.dat", Version("old soft", 6 << 20), Version("new soft", 6 << 20)},
                  {"Settings.ini", "[Settings]\r\nDelete Update=1\r\n", "[Settings]\r\nDelete Update=1\r\n"}};
         Server.Answer("/p.exe", Files[0].New);
-        Server.Answer("/d.dat", Packed(Files[1].New));
-        Server.Answer("/s.dat", Packed(Files[2].New));
+        Server.Answer("/d.dat", Packed(Files[1].New, 1));
+        Server.Answer("/s.dat", Packed(Files[2].New, 1));
         Server.Answer("/communicate.php", "System=Rudarorovod\r\nCommand=Update\r\n\r\nResult=1\r\n\r\n\r\n" +
                                               Server.Url("/p.exe") + "\r\n" + Server.Url("/d.dat") + "\r\n" +
                                               Server.Url("/s.dat") + "\r\n" + Md5Text(Files[0].New) + "\r\n" +
@@ -117,7 +91,7 @@ TEST_F(KillDuringRunTest, EveryFileIsOldOrNewWhole) {
     ResetProgramFolder();
     const std::chrono::milliseconds whole = RunOnce(std::nullopt);
     for (const TFileVersions& file : Files)
-        ASSERT_EQ(Content(Machine.ProgramFolder() / file.Name), file.New) << file.Name;
+        ASSERT_EQ(ReadHostFile(Machine.ProgramFolder() / file.Name), file.New) << file.Name;
 
     std::mt19937 random(20261210);
     std::uniform_int_distribution<long long> moment(0, std::chrono::microseconds(whole).count() * 6 / 5);
@@ -130,7 +104,7 @@ TEST_F(KillDuringRunTest, EveryFileIsOldOrNewWhole) {
         RunOnce(std::chrono::microseconds(moment(random)));
         int fresh = 0;
         for (const TFileVersions& file : Files) {
-            const std::string content = Content(Machine.ProgramFolder() / file.Name);
+            const std::string content = ReadHostFile(Machine.ProgramFolder() / file.Name);
             ASSERT_TRUE(content == file.Old || content == file.New)
                 << file.Name << " is torn after run " << run;
             fresh += content == file.New && file.New != file.Old ? 1 : 0;
