@@ -6,6 +6,7 @@
 // reach the real home or prefix.
 
 #include "common/opUninstallFile.h"
+#include "fuzzSupport.h"
 #include "platform/stringList.h"
 #include "platform/sysUtils.h"
 
@@ -22,29 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "mismatch: %s\n", what);
-        std::abort();
-    }
-}
-
-fs::path gMachineRoot;
-
-void RemoveMachine() {
-    std::error_code error;
-    fs::remove_all(gMachineRoot, error);
-}
-
 void MakeMachine() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/korvane-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        std::abort();
-    const fs::path root(pattern);
-    gMachineRoot = root;
-    std::atexit(RemoveMachine);
+    const fs::path root = MakeFuzzFolder("korvane-fuzz");
     const fs::path prefix = root / "prefix";
     fs::create_directories(prefix / "dosdevices");
     fs::create_directories(prefix / "drive_c" / "windows" / "system32");

@@ -9,6 +9,7 @@
 // The machine is a prefix in a temporary folder of the fuzzer's own (its Z: drive is that folder too).
 
 #include "common/serverProtocol.h"
+#include "fuzzSupport.h"
 #include "platform/winePath.h"
 #include "update/publicFun.h"
 #include "update/updaterReply.h"
@@ -31,28 +32,10 @@ namespace {
 
 constexpr int64_t Bound = 1 << 20;
 
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "mismatch: %s\n", what);
-        std::abort();
-    }
-}
-
 fs::path gMachineRoot;
 
-void RemoveMachine() {
-    std::error_code error;
-    fs::remove_all(gMachineRoot, error);
-}
-
 void MakeMachine() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/korvane-update-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        std::abort();
-    gMachineRoot = pattern;
-    std::atexit(RemoveMachine);
+    gMachineRoot = MakeFuzzFolder("korvane-update-fuzz");
     const fs::path prefix = gMachineRoot / "prefix";
     fs::create_directories(prefix / "dosdevices");
     fs::create_directories(gMachineRoot / "program" / "update");
