@@ -24,7 +24,6 @@ namespace {
 // The palette of the product, around the window's blue.
 const QColor Blue(0, 130, 203);
 const QColor DeepBlue(0, 86, 150);
-const QColor NightBlue(0, 58, 104);
 const QColor SkyBlue(86, 182, 236);
 const QColor PaleBlue(227, 241, 250);
 const QColor Ink(41, 57, 80);
