@@ -7,8 +7,10 @@
 #include "platform/sysUtils.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -23,6 +25,8 @@ constexpr int64_t SoftRecordStart = sizeof(TSoftDataHeader);
 constexpr int64_t NoRecord = -1;
 // How many records ahead a walk of the software records asks for the memory it will read.
 constexpr int64_t PrefetchDistance = 32;
+// How many IDs ahead a walk that looks each one up prepares its probe of the ID table (a power of two).
+constexpr int64_t ProbeDistance = 8;
 
 struct TPlaceholder {
     std::string_view Key;
@@ -258,63 +262,127 @@ private:
 using TFirstRecordMap = std::unordered_map<std::string, int64_t>;
 
 // The first record of each software ID (at most 10 bytes, as the slots hold them) in open addressing, with
-// the ID packed into the slot itself: no allocation per ID, so that building it for every record of a large
-// database costs little more than the walk over the records.
+// the ID packed into the 16-byte slot itself: no allocation per ID, and a table of 20,000 IDs fits the
+// processor's second-level cache. A walk over many IDs prepares each probe some IDs ahead (Prepare), so
+// that the slot is on its way into the cache when it is used.
 class TIdTable {
 public:
-    void Reserve(size_t count) { Rehash(std::bit_ceil(std::max<size_t>(16, count * 2))); }
+    // An ID's key and hash, and a request for its slot's memory.
+    struct TProbe {
+        uint64_t Low = 0;
+        uint32_t High = 0; // bytes 8 and 9 of the ID, and its length in the top byte
+        uint64_t Hash = 0;
+        bool Valid = false; // the ID fits a slot
+    };
 
-    // Records Number for Id unless an earlier record has that ID already.
-    void AddFirst(std::string_view id, int64_t number) {
+    void Reserve(size_t count) { Rehash(std::bit_ceil(std::max<size_t>(16, count + count / 2 + 1))); }
+
+    TProbe Prepare(std::string_view id) const {
+        TProbe probe;
         if (id.size() > MaxLength)
+            return probe;
+        unsigned char bytes[16] = {};
+        std::memcpy(bytes, id.data(), id.size());
+        bytes[11] = static_cast<unsigned char>(id.size());
+        std::memcpy(&probe.Low, bytes, 8);
+        std::memcpy(&probe.High, bytes + 8, 4);
+        return Prepared(probe);
+    }
+
+    // The probe of the ID in a slot of the loaded bytes (its length byte, then its ten bytes), trimmed as
+    // platform::Trim does and, when Fold, lower-cased as platform::LowerCase does: the same probe as
+    // Prepare of that text, made in registers (bytes stored one by one and read back as words would stall
+    // the processor on every ID of a walk).
+    TProbe PrepareSlot(const char* slot, bool fold) const {
+        const size_t length = std::min<size_t>(static_cast<unsigned char>(slot[0]), MaxLength);
+        const char* text = slot + 1;
+        if (length == 0 || static_cast<unsigned char>(text[0]) <= 32 ||
+            static_cast<unsigned char>(text[length - 1]) <= 32) {
+            // Blanks to trim (or nothing at all): the rare case, by the text.
+            std::string id = platform::Trim(std::string(text, length));
+            return Prepare(fold ? platform::LowerCase(id) : id);
+        }
+        uint64_t low = 0;
+        uint16_t high = 0;
+        std::memcpy(&low, text, 8);
+        std::memcpy(&high, text + 8, 2);
+        if (length < 8) {
+            low &= (uint64_t{1} << (8 * length)) - 1;
+            high = 0;
+        } else {
+            high &= static_cast<uint16_t>((1U << (8 * (length - 8))) - 1);
+        }
+        TProbe probe;
+        probe.Low = fold ? LowerAscii(low) : low;
+        probe.High = (fold ? static_cast<uint32_t>(LowerAscii(high)) : high) | static_cast<uint32_t>(length)
+                                                                                   << 24;
+        return Prepared(probe);
+    }
+
+    // Records Number for the probe's ID unless an earlier record has that ID already.
+    void AddFirst(const TProbe& probe, int64_t number) {
+        if (!probe.Valid)
             return;
-        if ((FCount + 1) * 2 > FSlots.size())
+        if ((FCount + 1) * 3 > FSlots.size() * 2)
             Rehash(std::max<size_t>(16, FSlots.size() * 2));
-        const TKey key = KeyOf(id);
-        TSlot& slot = SlotOf(key);
-        if (slot.Number == NoRecord) {
-            slot.Key = key;
-            slot.Number = number;
+        TSlot& slot = SlotOf(probe);
+        if (slot.Number == Empty) {
+            slot.Low = probe.Low;
+            slot.High = probe.High;
+            slot.Number = static_cast<int32_t>(number);
             ++FCount;
         }
     }
+    void AddFirst(std::string_view id, int64_t number) { AddFirst(Prepare(id), number); }
 
-    int64_t Find(std::string_view id) const {
-        if (id.size() > MaxLength || FSlots.empty())
+    int64_t Find(const TProbe& probe) const {
+        if (!probe.Valid || FSlots.empty())
             return NoRecord;
-        return const_cast<TIdTable*>(this)->SlotOf(KeyOf(id)).Number;
+        const int32_t number = const_cast<TIdTable*>(this)->SlotOf(probe).Number;
+        return number == Empty ? NoRecord : number;
     }
+    int64_t Find(std::string_view id) const { return Find(Prepare(id)); }
 
 private:
     static constexpr size_t MaxLength = 10;
-    struct TKey {
-        uint64_t Low = 0;
-        uint64_t High = 0; // bytes 8 and 9 of the ID, and its length in the top byte
-        bool operator==(const TKey&) const = default;
-    };
+    static constexpr int32_t Empty = -1;
+    // Record numbers come from a header's 32-bit count.
     struct TSlot {
-        TKey Key;
-        int64_t Number = NoRecord;
+        uint64_t Low = 0;
+        uint32_t High = 0;
+        int32_t Number = Empty;
     };
+    static_assert(sizeof(TSlot) == 16);
 
-    static TKey KeyOf(std::string_view id) {
-        unsigned char bytes[16] = {};
-        std::memcpy(bytes, id.data(), id.size());
-        bytes[15] = static_cast<unsigned char>(id.size());
-        TKey key;
-        std::memcpy(&key.Low, bytes, 8);
-        std::memcpy(&key.High, bytes + 8, 8);
-        return key;
+    TProbe Prepared(TProbe probe) const {
+        probe.Hash = HashOf(probe.Low, probe.High);
+        probe.Valid = true;
+        if (!FSlots.empty())
+            __builtin_prefetch(&FSlots[static_cast<size_t>(probe.Hash) & (FSlots.size() - 1)]);
+        return probe;
     }
 
-    // The slot that holds Key, or the empty one where it would go.
-    TSlot& SlotOf(const TKey& key) {
-        uint64_t hash = key.Low * 0x9E3779B97F4A7C15ULL ^ key.High * 0xC2B2AE3D27D4EB4FULL;
-        hash ^= hash >> 29;
+    // Each byte of Word from 'A' to 'Z' made lower case, the others kept, all at once.
+    static uint64_t LowerAscii(uint64_t word) {
+        constexpr uint64_t ones = 0x0101010101010101ULL;
+        const uint64_t seven = word & (0x7F * ones);
+        const uint64_t fromA = seven + (0x80 - 'A') * ones;     // top bit: at least 'A'
+        const uint64_t pastZ = seven + (0x80 - 'Z' - 1) * ones; // top bit: above 'Z'
+        const uint64_t upper = fromA & ~pastZ & ~word & (0x80 * ones);
+        return word | (upper >> 2);
+    }
+
+    static uint64_t HashOf(uint64_t low, uint32_t high) {
+        const uint64_t hash = low * 0x9E3779B97F4A7C15ULL ^ (high + uint64_t{1}) * 0xC2B2AE3D27D4EB4FULL;
+        return hash ^ (hash >> 29);
+    }
+
+    // The slot that holds the probe's ID, or the empty one where it would go.
+    TSlot& SlotOf(const TProbe& probe) {
         const size_t mask = FSlots.size() - 1;
-        for (size_t index = static_cast<size_t>(hash) & mask;; index = (index + 1) & mask) {
+        for (size_t index = static_cast<size_t>(probe.Hash) & mask;; index = (index + 1) & mask) {
             TSlot& slot = FSlots[index];
-            if (slot.Number == NoRecord || slot.Key == key)
+            if (slot.Number == Empty || (slot.Low == probe.Low && slot.High == probe.High))
                 return slot;
         }
     }
@@ -323,8 +391,13 @@ private:
         std::vector<TSlot> old = std::move(FSlots);
         FSlots.assign(size, TSlot{});
         for (const TSlot& slot : old)
-            if (slot.Number != NoRecord)
-                SlotOf(slot.Key) = slot;
+            if (slot.Number != Empty) {
+                TProbe probe;
+                probe.Low = slot.Low;
+                probe.High = slot.High;
+                probe.Hash = HashOf(slot.Low, slot.High);
+                SlotOf(probe) = slot;
+            }
     }
 
     std::vector<TSlot> FSlots;
@@ -364,7 +437,8 @@ struct TUFileOp::TLookupTables {
     bool HaveIndexIds = false;
     TIdTable IndexByFoldedId; // trimmed lower-case ID -> first index record
     bool HaveCategoryCounts = false;
-    std::unordered_map<uint16_t, uint16_t> CategoryCounts; // low 16 bits of a category -> count
+    std::array<uint16_t, 16> SmallCategoryCounts{};        // by the low 16 bits of a category below 16
+    std::unordered_map<uint16_t, uint16_t> CategoryCounts; // the other low 16 bits of a category -> count
 };
 
 std::string SoftCategoryText(int32_t category) {
@@ -378,31 +452,36 @@ std::string SoftCategoryText(int32_t category) {
 }
 
 TUFileOp::TUFileOp(const std::string& DataFile, const std::string& SoftFile) {
-    const std::string programFolder = platform::ExtractFilePath(platform::GetModuleFileName());
-
     FDataFile = platform::Trim(DataFile);
-    if (FDataFile.empty())
-        FDataFile = programFolder + "KV.dat";
-    if (!platform::FileExists(FDataFile)) {
+    FSoftFile = platform::Trim(SoftFile);
+    if (FDataFile.empty() || FSoftFile.empty()) {
+        const std::string programFolder = platform::ExtractFilePath(platform::GetModuleFileName());
+        if (FDataFile.empty())
+            FDataFile = programFolder + "KV.dat";
+        if (FSoftFile.empty())
+            FSoftFile = programFolder + "soft.dat";
+    }
+
+    // Each file is read first, so that an existing one costs no lookup of its own; one that cannot be read
+    // is created with an empty header when it does not exist, both before either is read again.
+    const bool dataRead = platform::ReadWholeFile(FDataFile, FDataStream);
+    if (!dataRead && !platform::FileExists(FDataFile)) {
         std::string header;
         WriteDataHeader(header, 0, 0, 0, static_cast<int32_t>(sizeof(TDataHeader)));
         if (!platform::WriteWholeFile(FDataFile, header))
             throw EFCreateError("Cannot create file " + FDataFile);
     }
-
-    FSoftFile = platform::Trim(SoftFile);
-    if (FSoftFile.empty())
-        FSoftFile = programFolder + "soft.dat";
-    if (!platform::FileExists(FSoftFile)) {
+    const bool softRead = platform::ReadWholeFile(FSoftFile, FSoftStream);
+    if (!softRead && !platform::FileExists(FSoftFile)) {
         std::string header;
         WriteSoftDataHeader(header, 0);
         if (!platform::WriteWholeFile(FSoftFile, header))
             throw EFCreateError("Cannot create file " + FSoftFile);
     }
 
-    if (!platform::ReadWholeFile(FDataFile, FDataStream))
+    if (!dataRead && !platform::ReadWholeFile(FDataFile, FDataStream))
         throw EFOpenError("Cannot open file " + FDataFile);
-    if (!platform::ReadWholeFile(FSoftFile, FSoftStream))
+    if (!softRead && !platform::ReadWholeFile(FSoftFile, FSoftStream))
         throw EFOpenError("Cannot open file " + FSoftFile);
 }
 
@@ -615,21 +694,35 @@ TSoftRecHead TUFileOp::SoftRecordHead(int64_t number) const {
     return head;
 }
 
-int64_t TUFileOp::FindSoftRecordById(const std::string& id) {
+TUFileOp::TLookupTables& TUFileOp::SoftIdTables() {
     TLookupTables& tables = Tables();
     if (!tables.HaveSoftIds) {
         const int64_t count = PresentSoftRecordCount();
         tables.SoftByFoldedId.Reserve(static_cast<size_t>(count));
         tables.SoftCategories.resize(static_cast<size_t>(count));
-        for (int64_t i = 0; i < count; ++i) {
-            PrefetchSoftRecord(i + PrefetchDistance);
-            const TSoftRecHead head = SoftRecordHead(i);
-            tables.SoftByFoldedId.AddFirst(platform::LowerCase(platform::Trim(head.ID.Text())), i);
-            tables.SoftCategories[static_cast<size_t>(i)] = head.Category;
+        TIdTable::TProbe probes[ProbeDistance];
+        for (int64_t i = 0; i < count + ProbeDistance; ++i) {
+            if (i < count) {
+                PrefetchSoftRecord(i + PrefetchDistance);
+                // Count counts only records wholly inside the file.
+                const char* record =
+                    FSoftStream.data() + SoftRecordStart + i * static_cast<int64_t>(sizeof(TSoftRec));
+                probes[i % ProbeDistance] =
+                    tables.SoftByFoldedId.PrepareSlot(record + offsetof(TSoftRec, ID), true);
+                std::memcpy(&tables.SoftCategories[static_cast<size_t>(i)],
+                            record + offsetof(TSoftRec, Category), sizeof(int32_t));
+            }
+            // The records are added in file order, so the first of each ID stays.
+            if (const int64_t ready = i - ProbeDistance + 1; ready >= 0 && ready < count)
+                tables.SoftByFoldedId.AddFirst(probes[ready % ProbeDistance], ready);
         }
         tables.HaveSoftIds = true;
     }
-    return tables.SoftByFoldedId.Find(platform::LowerCase(id));
+    return tables;
+}
+
+int64_t TUFileOp::FindSoftRecordById(const std::string& id) {
+    return SoftIdTables().SoftByFoldedId.Find(platform::LowerCase(id));
 }
 
 // ---- Queries ----
@@ -711,16 +804,34 @@ uint16_t TUFileOp::CountSoftwareByCategory(uint16_t category) {
     const auto limit = static_cast<uint16_t>(std::min<int64_t>(present, FDataHeader.Count & 0xFFFF));
     if (category == 0)
         return limit;
-    // The main window asks for every category in turn: one walk of the index counts them all.
-    TLookupTables& tables = Tables();
+    // The main window asks for every category in turn: one walk of the index counts them all, reading each
+    // entry's ID where it lies and folding it as GetCategoryById would.
+    TLookupTables& tables = SoftIdTables();
     if (!tables.HaveCategoryCounts) {
-        for (int64_t i = 0; i < limit; ++i) {
-            ReadDataIndexNumber(i);
-            ++tables.CategoryCounts[static_cast<uint16_t>(
-                GetCategoryById(platform::Trim(FDataIndex.ID.Text())) & 0xFFFF)];
+        TIdTable::TProbe probes[ProbeDistance];
+        for (int64_t i = 0; i < limit + ProbeDistance; ++i) {
+            if (i < limit) {
+                // Limit counts only entries wholly inside the file.
+                const char* entry =
+                    FDataStream.data() + DataIndexStart + i * static_cast<int64_t>(sizeof(TDataIndexRec));
+                probes[i % ProbeDistance] =
+                    tables.SoftByFoldedId.PrepareSlot(entry + offsetof(TDataIndexRec, ID), true);
+            }
+            const int64_t ready = i - ProbeDistance + 1;
+            if (ready < 0 || ready >= limit)
+                continue;
+            const int64_t record = tables.SoftByFoldedId.Find(probes[ready % ProbeDistance]);
+            const int32_t found = record == NoRecord ? 0 : tables.SoftCategories[static_cast<size_t>(record)];
+            const auto low = static_cast<uint16_t>(found & 0xFFFF);
+            if (low < tables.SmallCategoryCounts.size())
+                ++tables.SmallCategoryCounts[low];
+            else
+                ++tables.CategoryCounts[low];
         }
         tables.HaveCategoryCounts = true;
     }
+    if (category < tables.SmallCategoryCounts.size())
+        return tables.SmallCategoryCounts[category];
     auto found = tables.CategoryCounts.find(category);
     return found == tables.CategoryCounts.end() ? uint16_t{0} : found->second;
 }

@@ -192,6 +192,8 @@ private:
     // The ID, name and category of a software record that lies wholly inside the loaded file.
     TSoftRecHead SoftRecordHead(int64_t number) const;
     void PrefetchSoftRecord(int64_t number) const;
+    // The tables with the software records by folded ID and their categories, built on first use.
+    TLookupTables& SoftIdTables();
     // First software record with the given trimmed ID ignoring case, or -1.
     int64_t FindSoftRecordById(const std::string& id);
 

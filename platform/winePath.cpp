@@ -202,36 +202,6 @@ fs::path NormalAbsolute(const fs::path& path) {
     return fs::path(text);
 }
 
-struct TLetterDrive {
-    char Letter = 0;
-    fs::path Folder;
-};
-
-// The drives of the prefix in letter order, with Z: as "/" when the prefix names no z: drive.
-std::vector<TLetterDrive> ListDrives() {
-    // Only the letters that the dosdevices folder names can be drives (and Z: always may be).
-    bool named[26] = {};
-    named['z' - 'a'] = true;
-    std::unique_ptr<DIR, int (*)(DIR*)> devices(opendir((PrefixFolder() / "dosdevices").c_str()), closedir);
-    while (devices) {
-        const dirent* entry = readdir(devices.get());
-        if (entry == nullptr)
-            break;
-        if (entry->d_name[0] >= 'a' && entry->d_name[0] <= 'z' && entry->d_name[1] == ':' &&
-            entry->d_name[2] == '\0')
-            named[entry->d_name[0] - 'a'] = true;
-    }
-    std::vector<TLetterDrive> drives;
-    for (char letter = 'a'; letter <= 'z'; ++letter) {
-        if (!named[letter - 'a'])
-            continue;
-        fs::path folder = DriveFolder(letter);
-        if (!folder.empty())
-            drives.push_back({UpperLetter(letter), NormalAbsolute(folder)});
-    }
-    return drives;
-}
-
 // ---- The prefix ----
 
 // The prefix as the environment names it, normalised once for each value the environment takes; each
@@ -357,9 +327,9 @@ struct TDrive {
     std::string LookupRoot;
 };
 
-// The drive of a letter, checked against the dosdevices folder (once per lookup scope) or read anew.
-TDrive CheckedDrive(char letter) {
-    letter = LowerLetter(letter);
+// Calls Use with the drive table, checked against the dosdevices folder (once per lookup scope) or read
+// anew, while it is held; with null when the prefix has no dosdevices folder.
+template <typename TUse> auto WithCheckedDrives(TUse use) {
     fs::path prefixFolder;
     const uint64_t prefix = CurrentPrefix(&prefixFolder);
     const uint64_t scope = CurrentLookupScope();
@@ -370,7 +340,7 @@ TDrive CheckedDrive(char letter) {
         struct stat info {};
         if (stat(devices.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
             gDrives = TDriveTable();
-            return letter == 'z' ? TDrive{"/", "/"} : TDrive{};
+            return use(static_cast<const TDriveTable*>(nullptr));
         }
         const bool same = known && gDrives.Device == info.st_dev && gDrives.Inode == info.st_ino &&
                           SameTime(gDrives.Modified, info.st_mtim) && SameTime(gDrives.Changed, info.st_ctim);
@@ -378,11 +348,42 @@ TDrive CheckedDrive(char letter) {
             ReadDriveTable(prefix, devices, info, gDrives);
         gDrives.CheckedInScope = scope;
     }
-    TDrive drive{gDrives.Folders[letter - 'a'], gDrives.LookupRoots[letter - 'a']};
+    auto result = use(static_cast<const TDriveTable*>(&gDrives));
     // A table read while the folder was changing serves only the scope that read it.
     if (!gDrives.Settled && scope == 0)
         gDrives = TDriveTable();
-    return drive;
+    return result;
+}
+
+// The drive of a letter, checked against the dosdevices folder (once per lookup scope) or read anew.
+TDrive CheckedDrive(char letter) {
+    letter = LowerLetter(letter);
+    return WithCheckedDrives([letter](const TDriveTable* table) {
+        if (table == nullptr)
+            return letter == 'z' ? TDrive{"/", "/"} : TDrive{};
+        return TDrive{table->Folders[letter - 'a'], table->LookupRoots[letter - 'a']};
+    });
+}
+
+struct TLetterDrive {
+    char Letter = 0;
+    fs::path Folder;
+};
+
+// The drives of the prefix in letter order, with Z: as "/" when the prefix names no z: drive: the checked
+// drive table, one stat of the dosdevices folder while it is remembered.
+std::vector<TLetterDrive> ListDrives() {
+    return WithCheckedDrives([](const TDriveTable* table) {
+        std::vector<TLetterDrive> drives;
+        if (table == nullptr) {
+            drives.push_back({'Z', fs::path("/")});
+            return drives;
+        }
+        for (char letter = 'a'; letter <= 'z'; ++letter)
+            if (const std::string& folder = table->Folders[letter - 'a']; !folder.empty())
+                drives.push_back({UpperLetter(letter), NormalAbsolute(folder)});
+        return drives;
+    });
 }
 
 // The drive as the table last read names it, unchecked: a lookup that then stats through the drive's

@@ -2,6 +2,7 @@
 
 #include "platform/dateTime.h"
 #include "platform/fileSystem.h"
+#include "platform/sysUtils.h"
 #include "support/hiveBuilder.h"
 #include "support/tempMachine.h"
 #include "tools/databaseWriter.h"
@@ -651,6 +652,40 @@ TEST_F(QueryTest, ListsAndCountsFollowTheIndex) {
     EXPECT_EQ(FDatabase->CountSoftwareByCategory(4), 2); // dup and DUP both find "dup"
     EXPECT_EQ(FDatabase->CountSoftwareByCategory(6), 0);
     EXPECT_EQ(FDatabase->CountSoftwareByCategory(7), 0);
+}
+
+// The counts fold each ID of the index and of soft.dat where it lies, a word at a time: they must find
+// exactly the records that GetCategoryById finds, in every byte of the ten a slot holds.
+TEST(CategoryCountTest, CountsFindTheRecordsThatTheIdLookupFinds) {
+    using namespace std::string_literals;
+    struct TCase {
+        std::string SoftId;
+        std::string IndexId;
+        bool Found;
+    } cases[] = {
+        {"ABCDEFGHIJ", "abcdefghij", true}, // the last two bytes fold too
+        {"abcdefghiJ", "ABCDEFGHIj", true},
+        {"ABCDEFGH", "abcdefgh", true},
+        {"AZ", "az", true},
+        {"A@Z[", "a`z{", false}, // the neighbours of A and Z are not letters
+        {"@[", "@[", true},
+        {" \tPad  ", "pad", true}, // blanks trimmed on both sides
+        {"pad", " PAD ", true},
+        {"ab\0"s, "AB", true},     // a zero byte is trimmed as a blank
+        {"\xC4x", "\xE4X", false}, // only ASCII letters fold
+        {"\xC4x", "\xC4X", true},
+        {"ab", "abc", false},
+        {"abcdefghij", "abcdefghi", false},
+    };
+    for (const TCase& c : cases) {
+        TDatabaseWriter writer;
+        writer.Add(c.SoftId, "Program", 5).IndexId = c.IndexId;
+        TUFileOp database = TUFileOp::FromContents(writer.DataFileContent(), writer.SoftFileContent());
+        const std::string trimmed = platform::Trim(c.IndexId);
+        EXPECT_EQ(database.GetCategoryById(trimmed), c.Found ? 5 : 0) << c.IndexId;
+        EXPECT_EQ(database.CountSoftwareByCategory(5), c.Found ? 1 : 0) << c.IndexId;
+        EXPECT_EQ(database.CountSoftwareByCategory(0), 1) << c.IndexId;
+    }
 }
 
 TEST_F(QueryTest, LeftoverItemsByKindAndExistence) {
