@@ -452,10 +452,7 @@ namespace {
 // waiting, so that a FIFO or a device in the file's place cannot block the reader; only a regular file has
 // a whole content to read, and its reads do not heed the flag, so it stays set (two system calls fewer).
 TFileDescriptor OpenForWholeRead(const std::string& path, struct stat& info) {
-    std::optional<fs::path> resolved = Resolve(path);
-    if (!resolved)
-        return TFileDescriptor();
-    TFileDescriptor fd(open(resolved->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    TFileDescriptor fd(OpenWindowsPath(path, O_RDONLY | O_NONBLOCK));
     if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return TFileDescriptor();
     return fd;

@@ -4,6 +4,8 @@
 #include "platform/sysUtils.h"
 #include "platform/wineHive.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <dirent.h>
@@ -157,6 +159,9 @@ std::mutex gListingMutex;
 TTextMap<std::shared_ptr<TFolderListing>> gListings;        // by the folder's Linux path
 TTextMap<std::shared_ptr<const TSpelledFolder>> gSpellings; // "C:\Program Files" -> the folder
 uint64_t gSpellingsPrefix = 0;                              // the prefix (by number) they were made under
+// Counts the changes of gListings and gSpellings, so that an answer derived from them can be kept until the
+// next change.
+uint64_t gListingGeneration = 0;
 
 // Whether Folder is Path itself or one of its ancestors, compared component by component.
 bool FolderHolds(const fs::path& folder, const fs::path& path) {
@@ -365,6 +370,27 @@ TDrive CheckedDrive(char letter) {
     });
 }
 
+// The real location of a path, every link followed, as fs::canonical gives it (fs::weakly_canonical when
+// MayBeMissing): for a path that exists, the kernel's name of a descriptor of it, three system calls however
+// deep the path lies, where the library would read every component as a link.
+std::optional<fs::path> RealPathOf(const fs::path& path, bool mayBeMissing) {
+    if (path == "/")
+        return path;
+    if (const int fd = open(path.c_str(), O_PATH | O_CLOEXEC); fd >= 0) {
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        char target[PATH_MAX];
+        const ssize_t length = readlink(link.c_str(), target, sizeof target);
+        close(fd);
+        if (length > 0 && static_cast<size_t>(length) < sizeof target && target[0] == '/')
+            return fs::path(std::string(target, static_cast<size_t>(length)));
+    }
+    std::error_code error;
+    fs::path real = mayBeMissing ? fs::weakly_canonical(path, error) : fs::canonical(path, error);
+    if (error)
+        return std::nullopt;
+    return real;
+}
+
 struct TLetterDrive {
     char Letter = 0;
     fs::path Folder;
@@ -488,34 +514,47 @@ struct TRawLookup {
     TEntryKind Kind = TEntryKind::Missing;
 };
 
-// The remembered listing of a folder when it can still be trusted: within the scope that checked it, or
-// after one stat shows that a settled folder has not changed.
-std::shared_ptr<TFolderListing> TrustedListing(const std::string& folder, const std::string& lookupFolder,
-                                               std::shared_ptr<TFolderListing> listing = nullptr) {
+// Whether a remembered listing of a folder can still be trusted: within the scope that checked it, or
+// after one stat shows that a settled folder has not changed. One that has changed is forgotten. Outside a
+// scope the check takes no lock while the folder is unchanged: a listing is never changed once read, but
+// for the scope that last checked it, which only a check inside a scope sets.
+bool StillTrue(const std::shared_ptr<TFolderListing>& listing, const std::string& folder,
+               const std::string& lookupFolder) {
     const uint64_t scope = CurrentLookupScope();
-    {
+    if (scope != 0) {
         std::lock_guard lock(gListingMutex);
-        if (!listing) {
-            auto found = gListings.find(folder);
-            if (found == gListings.end())
-                return nullptr;
-            listing = found->second;
-        }
-        if (scope != 0 && listing->CheckedInScope == scope)
-            return listing;
+        if (listing->CheckedInScope == scope)
+            return true;
     }
     struct stat info {};
     const bool same =
         listing->Settled && stat(lookupFolder.c_str(), &info) == 0 && SameFolder(*listing, info);
+    if (same && scope == 0)
+        return true;
     std::lock_guard lock(gListingMutex);
     if (!same) {
         auto found = gListings.find(folder);
-        if (found != gListings.end() && found->second == listing)
+        if (found != gListings.end() && found->second == listing) {
             gListings.erase(found);
-        return nullptr;
+            ++gListingGeneration;
+        }
+        return false;
     }
     listing->CheckedInScope = scope;
-    return listing;
+    return true;
+}
+
+// The remembered listing of a folder when it can still be trusted (StillTrue).
+std::shared_ptr<TFolderListing> TrustedListing(const std::string& folder, const std::string& lookupFolder) {
+    std::shared_ptr<TFolderListing> listing;
+    {
+        std::lock_guard lock(gListingMutex);
+        auto found = gListings.find(folder);
+        if (found == gListings.end())
+            return nullptr;
+        listing = found->second;
+    }
+    return StillTrue(listing, folder, lookupFolder) ? listing : nullptr;
 }
 
 // The listing of a folder: the remembered one when it can be trusted, else read anew (and remembered when
@@ -533,6 +572,7 @@ std::shared_ptr<TFolderListing> ListingOf(const std::string& folder, const std::
             gSpellings.clear();
         }
         gListings.insert_or_assign(folder, listing);
+        ++gListingGeneration;
     }
     return listing;
 }
@@ -544,6 +584,7 @@ void RememberSpelling(uint64_t prefix, std::string spelling, const std::string& 
         gSpellings.clear();
         gSpellingsPrefix = prefix;
     }
+    ++gListingGeneration;
     gSpellings.insert_or_assign(std::move(spelling),
                                 std::make_shared<const TSpelledFolder>(TSpelledFolder{folder, lookupFolder}));
 }
@@ -556,19 +597,46 @@ struct TKnownFolder {
     size_t Count = 0;
 };
 
+// The folders of a path are asked about again and again (a program's files lie side by side), so the
+// answer for the folder part of the last path is kept until the remembered folders change.
 std::optional<TKnownFolder> DeepestKnownFolder(uint64_t prefix, const TWindowsPath& path) {
+    struct TLastAnswer {
+        uint64_t Generation = 0;
+        uint64_t Prefix = 0;
+        std::string Spelling; // of the path's folder part
+        std::optional<TKnownFolder> Known;
+    };
     thread_local std::string spelling; // keeps its storage from lookup to lookup
+    thread_local TLastAnswer last;
     SpellingOf(path, path.Parts.size(), spelling);
     std::lock_guard lock(gListingMutex);
     if (gSpellingsPrefix != prefix || gSpellings.empty())
         return std::nullopt;
-    for (size_t count = path.Parts.size();; --count) {
+    auto knownAt = [&](size_t count) -> std::optional<TKnownFolder> {
         auto found = gSpellings.find(std::string_view(spelling));
-        if (found != gSpellings.end()) {
-            auto listing = gListings.find(found->second->Folder);
-            if (listing != gListings.end())
-                return TKnownFolder{found->second, listing->second, count};
-        }
+        if (found == gSpellings.end())
+            return std::nullopt;
+        auto listing = gListings.find(found->second->Folder);
+        if (listing == gListings.end())
+            return std::nullopt;
+        return TKnownFolder{found->second, listing->second, count};
+    };
+    // The whole path first; then its folder part, as last answered or searched anew.
+    size_t count = path.Parts.size();
+    if (std::optional<TKnownFolder> whole = knownAt(count))
+        return whole;
+    if (count == 0)
+        return std::nullopt;
+    spelling.resize(spelling.size() - path.Parts[--count].size() - 1);
+    if (last.Generation == gListingGeneration && last.Prefix == prefix && last.Spelling == spelling)
+        return last.Known;
+    last.Generation = gListingGeneration;
+    last.Prefix = prefix;
+    last.Spelling = spelling;
+    last.Known.reset();
+    for (;; --count) {
+        if ((last.Known = knownAt(count)))
+            return last.Known;
         if (count == 0)
             return std::nullopt;
         spelling.resize(spelling.size() - path.Parts[count - 1].size() - 1);
@@ -609,7 +677,7 @@ std::optional<TRawLookup> LookUpThroughKnownFolder(uint64_t prefix, const TWindo
     const TFolderEntry* entry = known->Listing->Find(path.Parts[known->Count], exactName);
     if (entry == nullptr) {
         // A miss, once the listing is shown to be current.
-        if (!TrustedListing(folder.Folder, folder.LookupFolder, known->Listing))
+        if (!StillTrue(known->Listing, folder.Folder, folder.LookupFolder))
             return std::nullopt;
         return TRawLookup{true, wantPath ? Joined(folder.Folder, path, known->Count) : std::string(),
                           TEntryKind::Missing};
@@ -618,7 +686,7 @@ std::optional<TRawLookup> LookUpThroughKnownFolder(uint64_t prefix, const TWindo
         return std::nullopt;
     if (known->Count + 1 == path.Parts.size() && CurrentLookupScope() != 0 &&
         KindOfType(entry->Type) != TEntryKind::Unknown &&
-        TrustedListing(folder.Folder, folder.LookupFolder, known->Listing))
+        StillTrue(known->Listing, folder.Folder, folder.LookupFolder))
         return TRawLookup{true, Joined(folder.Folder, path, known->Count), KindOfType(entry->Type)};
     // The exact spelling exists as it stands: then that is what it names.
     struct stat info {};
@@ -656,6 +724,27 @@ TRawLookup LookUp(const std::string& windowsPath, bool wantPath) {
 }
 
 } // namespace
+
+int OpenWindowsPath(const std::string& windowsPath, int flags) {
+    flags |= O_CLOEXEC;
+    // A path that exists as spelled names that file (a lookup takes the exact name first): it is opened
+    // through the drive's dosdevices entry, as a lookup would stat it, and only a miss is looked up.
+    thread_local TWindowsPath parts;
+    if (SplitWindowsPath(windowsPath, parts)) {
+        TDrive drive = RememberedDrive(parts.Letter, ScopePrefix());
+        if (drive.Folder.empty())
+            drive = CheckedDrive(parts.Letter);
+        if (!drive.Folder.empty())
+            if (const int fd = open(Joined(drive.LookupRoot, parts, 0).c_str(), flags); fd >= 0)
+                return fd;
+    }
+    std::optional<fs::path> resolved = ResolvePath(windowsPath);
+    if (!resolved) {
+        errno = ENOENT;
+        return -1;
+    }
+    return open(resolved->c_str(), flags);
+}
 
 fs::path PrefixFolder() {
     fs::path folder;
@@ -717,6 +806,7 @@ void ForgetListings(const fs::path& changed, bool below) {
     std::lock_guard lock(gListingMutex);
     std::erase_if(gListings, [&](const auto& item) { return forgotten(item.first); });
     std::erase_if(gSpellings, [&](const auto& item) { return forgotten(item.second->Folder); });
+    ++gListingGeneration;
 }
 
 std::optional<fs::path> RealLocation(const std::string& windowsPath) {
@@ -751,14 +841,10 @@ std::string ToWindowsPath(const fs::path& linuxPath) {
     // A path spelled through a link (or a drive whose link leads elsewhere) is matched on the real
     // locations, so that a file inside drive_c is still a C: path.
     if (best == nullptr || best->Folder == "/") {
-        std::error_code error;
-        fs::path real = fs::weakly_canonical(path, error);
-        if (!error) {
-            for (const TLetterDrive& drive : drives) {
-                fs::path realFolder = fs::canonical(drive.Folder, error);
-                if (!error)
-                    consider(real, drive, realFolder);
-            }
+        if (std::optional<fs::path> real = RealPathOf(path, true)) {
+            for (const TLetterDrive& drive : drives)
+                if (std::optional<fs::path> realFolder = RealPathOf(drive.Folder, false))
+                    consider(*real, drive, *realFolder);
         }
     }
     if (best == nullptr)

@@ -28,6 +28,10 @@ std::filesystem::path DriveFolder(char letter);
 // letter or with a drive that does not exist.
 std::optional<std::filesystem::path> ResolvePath(const std::string& windowsPath);
 
+// Opens what lies at a Windows path with open(2) Flags (O_CLOEXEC added): a descriptor, or -1 with errno
+// set. The open is the lookup's own last check, so a name through known folders costs the open alone.
+int OpenWindowsPath(const std::string& windowsPath, int flags);
+
 // What lies at the end of a path, links followed.
 enum class TEntryKind { Missing, File, Folder, Unknown };
 

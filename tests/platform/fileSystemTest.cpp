@@ -447,6 +447,36 @@ TEST_F(FileSystemTest, WholeFilesAreReadAndWritten) {
     EXPECT_EQ(content, "");
 }
 
+// A whole read opens the path as spelled through the drive's link, and looks it up only when that fails:
+// it must see a drive link retargeted, and the file that another spelling names, at once.
+TEST_F(FileSystemTest, WholeReadsFollowTheDriveLinkAndTheNamesOfNow) {
+    const fs::path first = Machine.Root() / "first";
+    const fs::path second = Machine.Root() / "second";
+    Machine.WriteHostFile(first / "Data" / "File.txt", "first");
+    Machine.WriteHostFile(second / "data" / "FILE.TXT", "second");
+    const fs::path link = Machine.Prefix() / "dosdevices" / "d:";
+    fs::create_symlink(first, link);
+    TFileBytes held;
+    ASSERT_TRUE(ReadWholeFile("D:\\Data\\File.txt", held));
+    EXPECT_EQ(held.View(), "first");
+
+    fs::remove(link);
+    fs::create_symlink(second, link);
+    ASSERT_TRUE(ReadWholeFile("D:\\Data\\File.txt", held));
+    EXPECT_EQ(held.View(), "second");
+
+    fs::remove(second / "data" / "FILE.TXT");
+    EXPECT_FALSE(ReadWholeFile("D:\\Data\\File.txt", held));
+    Machine.WriteHostFile(second / "data" / "file.txt", "third");
+    std::string content;
+    ASSERT_TRUE(ReadWholeFile("D:\\DATA\\FILE.TXT", content));
+    EXPECT_EQ(content, "third");
+
+    // A pipe in a file's place is refused at once, never waited on.
+    ASSERT_EQ(mkfifo((second / "data" / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadWholeFile("D:\\Data\\pipe", held));
+}
+
 TEST_F(FileSystemTest, WholeFileFailures) {
     Machine.WriteFile("C:\\t\\readonly.txt", "keep");
     fs::permissions(Host("C:\\t\\readonly.txt"), fs::perms(0444));
