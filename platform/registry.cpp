@@ -3,16 +3,23 @@
 #include "platform/wineHive.h"
 #include "platform/wineRegistry.h"
 
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace platform {
 
-// The open key: where it lies and whether it was opened for writing.
+// The open key (where it lies, whether it was opened for writing) and what an open works with, kept from
+// one open to the next so that a warm open allocates nothing.
 class TRegistrySession {
 public:
+    bool Open = false;
     TKeyLocation Location;
     bool Writable = false;
+    // The path an open tries, its names (views of it) and the location it finds.
+    std::string NextPath;
+    std::vector<std::string_view> Names;
+    TKeyLocation Found;
 };
 
 namespace {
@@ -20,14 +27,20 @@ namespace {
 constexpr uint32_t KEY_SET_VALUE = 0x0002;
 constexpr uint32_t KEY_CREATE_SUB_KEY = 0x0004;
 
-std::string JoinKey(const std::vector<std::string>& parts) {
-    std::string path;
-    for (const std::string& part : parts) {
-        if (!path.empty())
-            path += '\\';
-        path += part;
+// Appends the names of a key path to Path, a backslash between two.
+void AppendKeyPath(std::string& path, std::string_view key) {
+    size_t start = 0;
+    while (start <= key.size()) {
+        size_t end = key.find('\\', start);
+        if (end == std::string_view::npos)
+            end = key.size();
+        if (end > start) {
+            if (!path.empty())
+                path += '\\';
+            path.append(key.substr(start, end - start));
+        }
+        start = end + 1;
     }
-    return path;
 }
 
 } // namespace
@@ -54,45 +67,46 @@ void TRegistry::SetRootKey(HKEY root) {
 }
 
 void TRegistry::CloseKey() {
-    FSession.reset();
+    if (FSession)
+        FSession->Open = false;
     FCurrentPath.clear();
 }
 
 bool TRegistry::HasCurrentKey() const {
-    return FSession != nullptr;
+    return FSession != nullptr && FSession->Open;
 }
 
-// A path with a leading backslash starts at the root, any other at the open key (the root without one).
-static std::vector<std::string> FullPath(const std::string& key, bool hasCurrentKey,
-                                         const std::string& current) {
-    std::vector<std::string> parts;
-    if (hasCurrentKey && (key.empty() || key[0] != '\\'))
-        parts = SplitKeyPath(current);
-    for (std::string& part : SplitKeyPath(key))
-        parts.push_back(std::move(part));
-    return parts;
+// Puts the full path of Key in the session's NextPath and its names in Names: a path with a leading
+// backslash starts at the root, any other at the open key (the root without one).
+static void FullPath(TRegistrySession& session, const std::string& key, const std::string& current) {
+    session.NextPath.clear();
+    if (session.Open && (key.empty() || key[0] != '\\'))
+        session.NextPath = current;
+    AppendKeyPath(session.NextPath, key);
+    session.Names.clear();
+    SplitKeyPath(session.NextPath, session.Names);
+}
+
+TRegistrySession& TRegistry::Session() {
+    if (!FSession)
+        FSession = std::make_unique<TRegistrySession>();
+    return *FSession;
 }
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
-    std::vector<std::string> path = FullPath(key, HasCurrentKey(), FCurrentPath);
+    TRegistrySession& session = Session();
+    FullPath(session, key, FCurrentPath);
     TWineRegistry& store = TWineRegistry::Instance();
-    std::optional<TKeyLocation> location = store.Find(FRootKey, path);
-    if (!location && canCreate) {
-        TKeyLocation created;
-        if (store.Create(FRootKey, path, created) != TRegistryStatus::Ok)
-            return false;
-        location = created;
-    }
-    if (!location)
+    if (!store.Find(FRootKey, session.Names, session.Found) &&
+        (!canCreate || store.Create(FRootKey, session.Names, session.Found) != TRegistryStatus::Ok))
         return false;
     bool writable = (FAccess & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
-    if (writable && !store.CanWrite(*location))
+    if (writable && !store.CanWrite(session.Found))
         return false;
-    CloseKey();
-    FSession = std::make_unique<TRegistrySession>();
-    FSession->Location = std::move(*location);
-    FSession->Writable = writable;
-    FCurrentPath = JoinKey(path);
+    std::swap(session.Location, session.Found);
+    session.Writable = writable;
+    session.Open = true;
+    FCurrentPath.swap(session.NextPath);
     return true;
 }
 
@@ -102,7 +116,9 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key) {
 }
 
 bool TRegistry::KeyExists(const std::string& key) {
-    return TWineRegistry::Instance().Find(FRootKey, FullPath(key, HasCurrentKey(), FCurrentPath)).has_value();
+    TRegistrySession& session = Session();
+    FullPath(session, key, FCurrentPath);
+    return TWineRegistry::Instance().Find(FRootKey, session.Names, session.Found);
 }
 
 bool TRegistry::ValueExists(const std::string& name) {
@@ -110,7 +126,7 @@ bool TRegistry::ValueExists(const std::string& name) {
 }
 
 int TRegistry::GetDataType(const std::string& name) {
-    if (!FSession)
+    if (!HasCurrentKey())
         return -1;
     std::optional<uint32_t> type = TWineRegistry::Instance().ValueType(FSession->Location, name);
     return type ? static_cast<int>(*type) : -1;
@@ -118,36 +134,32 @@ int TRegistry::GetDataType(const std::string& name) {
 
 void TRegistry::GetKeyNames(TStringList& names) {
     names.Clear();
-    if (FSession)
+    if (HasCurrentKey())
         for (const std::string& name : TWineRegistry::Instance().KeyNames(FSession->Location))
             names.Add(name);
 }
 
 void TRegistry::GetValueNames(TStringList& names) {
     names.Clear();
-    if (FSession)
+    if (HasCurrentKey())
         for (const std::string& name : TWineRegistry::Instance().ValueNames(FSession->Location))
             names.Add(name);
 }
 
 std::string TRegistry::ReadString(const std::string& name) {
-    if (!FSession)
+    if (!HasCurrentKey())
         return {};
-    std::optional<THiveValueData> value = TWineRegistry::Instance().Value(FSession->Location, name);
-    if (!value || value->Data.empty())
+    std::optional<TWineRegistry::TValueText> value =
+        TWineRegistry::Instance().ValueText(FSession->Location, name);
+    if (!value || value->Empty)
         return {};
     if (value->Type != REG_SZ && value->Type != REG_EXPAND_SZ)
         throw ERegistryException("Invalid data type for '" + name + "'");
-    // The text ends at its first NUL, as the class library cuts it.
-    const std::string& data = value->Data;
-    size_t length = 0;
-    while (length + 1 < data.size() && (data[length] != '\0' || data[length + 1] != '\0'))
-        length += 2;
-    return Utf16LeToUtf8(std::string_view(data).substr(0, length));
+    return std::move(value->Text);
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-    if (!FSession || !FSession->Writable)
+    if (!HasCurrentKey() || !FSession->Writable)
         throw ERegistryException("Failed to set data for '" + name + "'");
     std::string data = Utf8ToUtf16Le(value);
     data.append(2, '\0');
@@ -156,29 +168,30 @@ void TRegistry::WriteString(const std::string& name, const std::string& value) {
 }
 
 bool TRegistry::DeleteKey(const std::string& key) {
-    std::vector<std::string> path = FullPath(key, HasCurrentKey(), FCurrentPath);
-    if (path.empty())
+    TRegistrySession& session = Session();
+    FullPath(session, key, FCurrentPath);
+    if (session.Names.empty())
         return false;
-    return TWineRegistry::Instance().DeleteKey(FRootKey, path) == TRegistryStatus::Ok;
+    return TWineRegistry::Instance().DeleteKey(FRootKey, session.Names) == TRegistryStatus::Ok;
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
-    if (!FSession || !FSession->Writable)
+    if (!HasCurrentKey() || !FSession->Writable)
         return false;
     return TWineRegistry::Instance().DeleteValue(FSession->Location, name) == TRegistryStatus::Ok;
 }
 
 std::string ResolveKeyPath(const std::string& fullKeyPath, bool followLast) {
-    std::vector<std::string> parts = SplitKeyPath(fullKeyPath);
+    std::vector<std::string_view> parts;
+    SplitKeyPath(fullKeyPath, parts);
     if (parts.empty())
         return {};
-    std::optional<HKEY> root = RootKeyOfName(parts.front());
+    std::optional<HKEY> root = RootKeyOfName(std::string(parts.front()));
     if (!root)
         return {};
-    parts.erase(parts.begin());
     std::vector<std::string> missing;
     std::optional<TKeyLocation> location =
-        TWineRegistry::Instance().Locate(*root, parts, followLast, missing);
+        TWineRegistry::Instance().Locate(*root, TKeyNames(parts).subspan(1), followLast, missing);
     if (!location)
         return {};
     std::string result = location->UsersRoot                   ? "HKEY_USERS"

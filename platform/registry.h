@@ -104,6 +104,8 @@ public:
     bool DeleteValue(const std::string& name);
 
 private:
+    TRegistrySession& Session();
+
     HKEY FRootKey = HKEY_CURRENT_USER;
     uint32_t FAccess = KEY_ALL_ACCESS;
     std::string FCurrentPath;

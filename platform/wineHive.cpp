@@ -711,6 +711,45 @@ std::string THiveValue::Data() const {
     return data;
 }
 
+bool THiveValue::PlainText(std::string& text) const {
+    if (FPlace == TPlace::Set)
+        return false;
+    const std::string_view bytes = Bytes();
+    size_t lineEnd = 0;
+    size_t next = 0;
+    LineAt(bytes.data(), bytes.size(), 0, lineEnd, next);
+    const char* p = bytes.data();
+    const char* end = p + lineEnd;
+    if (p < end && *p == '"')
+        p = SkipEscaped(p + 1, end, '"');
+    if (p == nullptr || p >= end || ++p >= end || *p++ != '=')
+        return false;
+    // The data as the three quoted forms write it: "text", str:"text" and str(type):"text".
+    const std::string_view rest(p, static_cast<size_t>(end - p));
+    if (rest.starts_with("str:\"")) {
+        p += 5;
+    } else if (rest.starts_with("str(")) {
+        size_t i = 4;
+        while (i < rest.size() && IsHex(rest[i]))
+            ++i;
+        if (i == 4 || rest.substr(i, 3) != "):\"")
+            return false;
+        p += i + 3;
+    } else if (rest.starts_with('"')) {
+        p += 1;
+    } else {
+        return false;
+    }
+    const char* close = SkipEscaped(p, end, '"');
+    if (close == nullptr)
+        return false;
+    const std::string_view plain(p, static_cast<size_t>(close - p));
+    if (!IsPlainAscii(plain) || plain.find('\0') != std::string_view::npos)
+        return false;
+    text.assign(plain);
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------- THiveKey
 
 std::optional<std::string> THiveKey::LinkTarget() const {

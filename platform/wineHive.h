@@ -30,6 +30,10 @@ public:
     uint32_t Type() const { return FType; }
     // The data bytes exactly as a program would read them (strings in UTF-16LE with their terminator).
     std::string Data() const;
+    // The text of a value written as a quoted string of plain ASCII (no escapes), straight from its line
+    // without a pass through UTF-16: the common case of REG_SZ and REG_EXPAND_SZ. False for any other
+    // value, whose text Data() gives.
+    bool PlainText(std::string& text) const;
 
 private:
     friend class THive;

@@ -57,7 +57,7 @@ bool IsFolder(const fs::path& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool SameName(const std::string& a, const char* b) {
+bool SameName(std::string_view a, const char* b) {
     return FoldName(a) == FoldName(b);
 }
 
@@ -137,18 +137,16 @@ private:
     bool FTimedOut = false;
 };
 
-std::vector<std::string> SplitKeyPath(const std::string& path) {
-    std::vector<std::string> parts;
+void SplitKeyPath(std::string_view path, std::vector<std::string_view>& names) {
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('\\', start);
-        if (end == std::string::npos)
+        if (end == std::string_view::npos)
             end = path.size();
         if (end > start)
-            parts.push_back(path.substr(start, end - start));
+            names.push_back(path.substr(start, end - start));
         start = end + 1;
     }
-    return parts;
 }
 
 TWineRegistry& TWineRegistry::Instance() {
@@ -186,6 +184,7 @@ void TWineRegistry::BeginCall(bool checkAgain) {
         for (size_t i = 0; i < 3; ++i) {
             FFiles[i] = FPrefix / Names[i];
             FEntries[i] = &FHives[FFiles[i].string()]; // elements of an unordered map keep their place
+            FWatches[i] = WatchForChanges(FFiles[i]);
         }
         checkAgain = true;
     }
@@ -231,11 +230,20 @@ void TWineRegistry::TCachedHive::TakeIdentity(const struct stat& info) {
     Mode = info.st_mode;
 }
 
+void TWineRegistry::Renew(TCachedHive& entry) {
+    entry.Version = ++FVersions;
+}
+
 TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
     const fs::path& file = FileOf(hive);
     TCachedHive& entry = *FEntries[static_cast<size_t>(hive)];
     // A change of this process that is not saved yet is the newest state there is.
     if (entry.Dirty && entry.Hive)
+        return entry;
+    // The stamp is taken before the check, so that a change made during the check gives another one. A
+    // writer under the lock checks fully, since the stamp knows nothing of the save counts.
+    const TChangeStamp stamp = ChangeStamp(FWatches[static_cast<size_t>(hive)]);
+    if (!FUnderWritersLock && stamp != 0 && entry.Hive && entry.Stamp == stamp)
         return entry;
     struct stat info {};
     if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -243,7 +251,9 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
         if (entry.Exists || !entry.Hive) {
             entry = TCachedHive();
             entry.Hive = std::make_unique<THive>();
+            Renew(entry);
         }
+        entry.Stamp = stamp;
         return entry;
     }
     if (entry.Hive && entry.Exists && entry.Device == info.st_dev && entry.Inode == info.st_ino &&
@@ -251,6 +261,7 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
         entry.ModificationTime.tv_nsec == info.st_mtim.tv_nsec &&
         (!FUnderWritersLock || entry.Generation == Generation(hive))) {
         entry.Mode = info.st_mode;
+        entry.Stamp = stamp;
         return entry;
     }
     TFileDescriptor fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
@@ -258,9 +269,11 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
     struct stat opened {};
     if (!fd.Valid() || fstat(fd.Get(), &opened) != 0 ||
         !ReadAll(fd.Get(), text, static_cast<uint64_t>(opened.st_size))) {
-        // Unreadable: nothing to read, and nothing that may be written.
+        // Unreadable: nothing to read, and nothing that may be written; checked again at every use, since
+        // the reason may pass without a change of the file.
         entry = TCachedHive();
         entry.Hive = THive::Parse("");
+        Renew(entry);
         return entry;
     }
     fd.Close();
@@ -268,6 +281,8 @@ TWineRegistry::TCachedHive& TWineRegistry::Refresh(THiveFile hive) {
     entry.TakeIdentity(opened);
     entry.Generation = Generation(hive);
     entry.Hive = THive::Parse(std::move(text));
+    entry.Stamp = stamp;
+    Renew(entry);
     return entry;
 }
 
@@ -289,9 +304,13 @@ bool TWineRegistry::Writable(const TCachedHive& entry) const {
            (entry.Mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
-TWineRegistry::TStart TWineRegistry::StartOf(HKEY root, const std::vector<std::string>& path) const {
+TWineRegistry::TStart TWineRegistry::StartOf(HKEY root, TKeyNames path) {
+    static constexpr std::string_view ClassesPath[] = {"Software", "Classes"};
+    static constexpr std::string_view ConfigPath[] = {"System", "CurrentControlSet", "Hardware Profiles",
+                                                      "Current"};
     TStart start;
     start.Valid = true;
+    FRemaining.clear();
     switch (root) {
     case HKEY_LOCAL_MACHINE:
         start.Hive = THiveFile::System;
@@ -301,11 +320,11 @@ TWineRegistry::TStart TWineRegistry::StartOf(HKEY root, const std::vector<std::s
         break;
     case HKEY_CLASSES_ROOT:
         start.Hive = THiveFile::System;
-        start.Path = {"Software", "Classes"};
+        FRemaining.assign(std::begin(ClassesPath), std::end(ClassesPath));
         break;
     case HKEY_CURRENT_CONFIG:
         start.Hive = THiveFile::System;
-        start.Path = {"System", "CurrentControlSet", "Hardware Profiles", "Current"};
+        FRemaining.assign(std::begin(ConfigPath), std::end(ConfigPath));
         break;
     case HKEY_USERS:
         if (path.empty()) {
@@ -318,13 +337,13 @@ TWineRegistry::TStart TWineRegistry::StartOf(HKEY root, const std::vector<std::s
             start.Hive = THiveFile::User;
         else
             start.Valid = false;
-        start.Path.assign(path.begin() + 1, path.end());
+        FRemaining.assign(path.begin() + 1, path.end());
         return start;
     default:
         start.Valid = false;
         return start;
     }
-    start.Path.insert(start.Path.end(), path.begin(), path.end());
+    FRemaining.insert(FRemaining.end(), path.begin(), path.end());
     return start;
 }
 
@@ -332,20 +351,32 @@ TRegistryStatus TWineRegistry::Resolve(TStart start, bool followLast, bool creat
                                        THiveKey*& key, std::optional<THiveFile>& created) {
     if (!start.Valid)
         return TRegistryStatus::NotFound;
-    location = TKeyLocation();
+    location.UsersRoot = false;
+    location.Key = nullptr;
+    location.Version = 0;
     if (start.UsersRoot) {
         location.UsersRoot = true;
+        location.Hive = THiveFile::System;
+        location.Path.clear();
         key = nullptr;
         return TRegistryStatus::Ok;
     }
     THiveFile hive = start.Hive;
-    std::vector<std::string> remaining = std::move(start.Path);
     size_t next = 0;
     key = &Entry(hive).Hive->Root();
-    std::vector<std::string> resolved;
+    // The names found so far, in Location's path (its strings are reused).
+    size_t depth = 0;
+    auto found = [&](std::string_view name) {
+        if (depth < location.Path.size())
+            location.Path[depth].assign(name);
+        else
+            location.Path.emplace_back(name);
+        ++depth;
+    };
+    FTargets.clear();
     int hops = 0;
-    while (next < remaining.size()) {
-        const std::string& name = remaining[next++];
+    while (next < FRemaining.size()) {
+        const std::string_view name = FRemaining[next++];
         THiveKey* child = key->FindChild(name);
         if (child == nullptr) {
             if (!create)
@@ -353,14 +384,20 @@ TRegistryStatus TWineRegistry::Resolve(TStart start, bool followLast, bool creat
             TCachedHive& entry = Entry(hive);
             if (!Writable(entry) || (created && *created != hive))
                 return TRegistryStatus::Failed;
-            child = &entry.Hive->CreateKey(*key, name);
+            child = &entry.Hive->CreateKey(*key, std::string(name));
             created = hive;
         }
-        bool last = next == remaining.size();
+        bool last = next == FRemaining.size();
         if (child->IsLink() && (followLast || !last)) {
             std::optional<std::string> target = child->LinkTarget();
-            std::vector<std::string> parts = target ? SplitKeyPath(*target) : std::vector<std::string>();
-            if (++hops > MaximumLinkHops || parts.size() < 2 || !SameName(parts[0], "Registry"))
+            if (++hops > MaximumLinkHops || !target)
+                return TRegistryStatus::NotFound;
+            // The target's names are views of its text, kept until the walk ends.
+            FTargets.push_back(std::make_unique<std::string>(std::move(*target)));
+            std::vector<std::string_view>& parts = FFollowing;
+            parts.clear();
+            SplitKeyPath(*FTargets.back(), parts);
+            if (parts.size() < 2 || !SameName(parts[0], "Registry"))
                 return TRegistryStatus::NotFound;
             size_t skip = 0;
             if (SameName(parts[1], "Machine")) {
@@ -375,19 +412,20 @@ TRegistryStatus TWineRegistry::Resolve(TStart start, bool followLast, bool creat
             } else {
                 return TRegistryStatus::NotFound;
             }
-            std::vector<std::string> rest(parts.begin() + static_cast<std::ptrdiff_t>(skip), parts.end());
-            rest.insert(rest.end(), remaining.begin() + static_cast<std::ptrdiff_t>(next), remaining.end());
-            remaining = std::move(rest);
+            parts.erase(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(skip));
+            parts.insert(parts.end(), FRemaining.begin() + static_cast<std::ptrdiff_t>(next),
+                         FRemaining.end());
+            FRemaining.swap(parts);
             next = 0;
             key = &Entry(hive).Hive->Root();
-            resolved.clear();
+            depth = 0;
             continue;
         }
         key = child;
-        resolved.emplace_back(child->Name());
+        found(child->Name());
     }
     location.Hive = hive;
-    location.Path = std::move(resolved);
+    location.Path.resize(depth);
     return TRegistryStatus::Ok;
 }
 
@@ -403,31 +441,39 @@ THiveKey* TWineRegistry::Walk(const TKeyLocation& location) {
     return key;
 }
 
-std::optional<TKeyLocation> TWineRegistry::Find(HKEY root, const std::vector<std::string>& path) {
+THiveKey* TWineRegistry::KeyOf(const TKeyLocation& location) {
+    if (location.UsersRoot)
+        return nullptr;
+    if (location.Key != nullptr && Entry(location.Hive).Version == location.Version)
+        return location.Key;
+    return Walk(location);
+}
+
+bool TWineRegistry::Find(HKEY root, TKeyNames path, TKeyLocation& location) {
     std::lock_guard<std::mutex> guard(FMutex);
     BeginCall();
     RefreshAll();
-    TKeyLocation location;
     THiveKey* key = nullptr;
     std::optional<THiveFile> created;
     if (Resolve(StartOf(root, path), true, false, location, key, created) != TRegistryStatus::Ok)
-        return std::nullopt;
-    if (location.UsersRoot && !IsFolder(FPrefix))
-        return std::nullopt;
-    return location;
+        return false;
+    if (location.UsersRoot)
+        return IsFolder(FPrefix);
+    location.Key = key;
+    location.Version = Entry(location.Hive).Version;
+    return true;
 }
 
-std::optional<TKeyLocation> TWineRegistry::Locate(HKEY root, const std::vector<std::string>& path,
-                                                  bool followLast, std::vector<std::string>& missing) {
+std::optional<TKeyLocation> TWineRegistry::Locate(HKEY root, TKeyNames path, bool followLast,
+                                                  std::vector<std::string>& missing) {
     std::lock_guard<std::mutex> guard(FMutex);
     BeginCall();
     for (size_t length = path.size() + 1; length-- > 0;) {
-        const std::vector<std::string> head(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(length));
         TKeyLocation location;
         THiveKey* key = nullptr;
         std::optional<THiveFile> created;
-        if (Resolve(StartOf(root, head), followLast || length < path.size(), false, location, key, created) ==
-            TRegistryStatus::Ok) {
+        if (Resolve(StartOf(root, path.first(length)), followLast || length < path.size(), false, location,
+                    key, created) == TRegistryStatus::Ok) {
             missing.assign(path.begin() + static_cast<std::ptrdiff_t>(length), path.end());
             return location;
         }
@@ -435,12 +481,9 @@ std::optional<TKeyLocation> TWineRegistry::Locate(HKEY root, const std::vector<s
     return std::nullopt;
 }
 
-TRegistryStatus TWineRegistry::Create(HKEY root, const std::vector<std::string>& path,
-                                      TKeyLocation& location) {
-    if (std::optional<TKeyLocation> found = Find(root, path)) {
-        location = *found;
+TRegistryStatus TWineRegistry::Create(HKEY root, TKeyNames path, TKeyLocation& location) {
+    if (Find(root, path, location))
         return TRegistryStatus::Ok;
-    }
     return WriteUnderLock([&] {
         THiveKey* key = nullptr;
         std::optional<THiveFile> created;
@@ -470,7 +513,7 @@ std::vector<std::string> TWineRegistry::KeyNames(const TKeyLocation& location) {
             names.push_back(UserSid);
         return names;
     }
-    if (THiveKey* key = Walk(location))
+    if (THiveKey* key = KeyOf(location))
         for (const THiveKey* child : key->Children())
             names.emplace_back(child->Name());
     return names;
@@ -480,7 +523,7 @@ std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location)
     std::lock_guard<std::mutex> guard(FMutex);
     BeginCall(false);
     std::vector<std::string> names;
-    if (THiveKey* key = Walk(location))
+    if (THiveKey* key = KeyOf(location))
         for (const THiveValue& value : key->Values())
             names.emplace_back(value.Name());
     return names;
@@ -488,7 +531,7 @@ std::vector<std::string> TWineRegistry::ValueNames(const TKeyLocation& location)
 
 const THiveValue* TWineRegistry::FindValue(const TKeyLocation& location, const std::string& name) {
     BeginCall(false);
-    THiveKey* key = Walk(location);
+    THiveKey* key = KeyOf(location);
     return key != nullptr ? key->FindValue(name) : nullptr;
 }
 
@@ -498,6 +541,30 @@ std::optional<THiveValueData> TWineRegistry::Value(const TKeyLocation& location,
     if (value == nullptr)
         return std::nullopt;
     return THiveValueData{value->Type(), value->Data()};
+}
+
+std::optional<TWineRegistry::TValueText> TWineRegistry::ValueText(const TKeyLocation& location,
+                                                                  const std::string& name) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    const THiveValue* value = FindValue(location, name);
+    if (value == nullptr)
+        return std::nullopt;
+    TValueText text;
+    text.Type = value->Type();
+    if (text.Type == REG_SZ || text.Type == REG_EXPAND_SZ) {
+        if (value->PlainText(text.Text))
+            return text;
+    }
+    const std::string data = value->Data();
+    text.Empty = data.empty();
+    if (text.Type == REG_SZ || text.Type == REG_EXPAND_SZ) {
+        // The text ends at its first NUL, as the class library cuts it.
+        size_t length = 0;
+        while (length + 1 < data.size() && (data[length] != '\0' || data[length + 1] != '\0'))
+            length += 2;
+        text.Text = Utf16LeToUtf8(std::string_view(data).substr(0, length));
+    }
+    return text;
 }
 
 std::optional<uint32_t> TWineRegistry::ValueType(const TKeyLocation& location, const std::string& name) {
@@ -541,7 +608,7 @@ TRegistryStatus TWineRegistry::DeleteValue(const TKeyLocation& location, const s
     });
 }
 
-TRegistryStatus TWineRegistry::DeleteKey(HKEY root, const std::vector<std::string>& path) {
+TRegistryStatus TWineRegistry::DeleteKey(HKEY root, TKeyNames path) {
     return WriteUnderLock([&] {
         TKeyLocation location;
         THiveKey* key = nullptr;
@@ -601,7 +668,9 @@ TRegistryStatus TWineRegistry::WriteUnderLock(const std::function<TRegistryStatu
 }
 
 void TWineRegistry::MarkChanged(THiveFile hive) {
-    Entry(hive).Dirty = true;
+    TCachedHive& entry = Entry(hive);
+    entry.Dirty = true;
+    Renew(entry);
 }
 
 std::vector<TWineRegistry::TPendingSave> TWineRegistry::TakeChanged() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/changeWatch.h"
 #include "platform/registry.h"
 #include "platform/wineHive.h"
 
@@ -9,7 +10,9 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <thread>
 #include <unordered_map>
@@ -28,13 +31,20 @@ struct TKeyLocation {
     THiveFile Hive = THiveFile::System;
     std::vector<std::string> Path;
     bool UsersRoot = false;
+    // The key itself, valid while its hive's tree is the one it was found in (that tree's version): the
+    // reads of an open key find it without walking the path again.
+    THiveKey* Key = nullptr;
+    uint64_t Version = 0;
 };
+
+// A key path as names (views of the text they were taken from).
+using TKeyNames = std::span<const std::string_view>;
 
 enum class TRegistryStatus { Ok, NotFound, AccessDenied, Failed };
 
-// The names in a backslash-separated key path (a key of the accessor, a link's NT path), empty ones left out
-// so that doubled, leading and trailing backslashes name no key.
-std::vector<std::string> SplitKeyPath(const std::string& path);
+// Appends the names in a backslash-separated key path (a key of the accessor, a link's NT path) to Names,
+// as views of Path; empty ones are left out so that doubled, leading and trailing backslashes name no key.
+void SplitKeyPath(std::string_view path, std::vector<std::string_view>& names);
 
 // The machine's registry over the Wine prefix's registry files: HKLM is system.reg, HKCU user.reg, HKU holds
 // .Default (userdef.reg) and the user's SID (user.reg again), HKCR is HKLM\Software\Classes and HKCC is
@@ -43,7 +53,9 @@ std::vector<std::string> SplitKeyPath(const std::string& path);
 // Each hive is parsed once and kept; every open of a key (Find, Create, DeleteKey) first checks each file's
 // identity, size and time and reloads a file that another program changed, and the reads of an open key
 // (its names, its values, whether it may be written) work on the trees as that check left them. Inside a
-// lookup scope each file is checked once for the whole scope. Writers of one prefix serialise on a lock file
+// lookup scope each file is checked once for the whole scope. Outside one, a file whose change stamp
+// (changeWatch) is the one taken before its last full check is known unchanged without a stat; a writer
+// under the writers' lock always checks fully. Writers of one prefix serialise on a lock file
 // in the prefix; a change is saved through a temporary file beside the hive that is flushed and renamed over
 // it. Every change is refused while a wineserver runs for the prefix (it would overwrite the files with its
 // own copy), and a hive that is missing, has no write permission bit or was not understood completely is
@@ -66,15 +78,16 @@ class TWineRegistry {
 public:
     static TWineRegistry& Instance();
 
-    // The key below a root (a path of key names), or nullopt when it does not exist.
-    std::optional<TKeyLocation> Find(HKEY root, const std::vector<std::string>& path);
+    // Finds the key below a root (a path of key names) and puts it in Location; false when it does not exist
+    // (Location is then unspecified).
+    bool Find(HKEY root, TKeyNames path, TKeyLocation& location);
     // The key that a path names with the registry's link keys followed on the way (the last component's too
     // when FollowLast): its location, and the names of the path below the deepest key that exists, kept as
     // given. Nullopt for a root or a first key of HKEY_USERS that names nothing.
-    std::optional<TKeyLocation> Locate(HKEY root, const std::vector<std::string>& path, bool followLast,
+    std::optional<TKeyLocation> Locate(HKEY root, TKeyNames path, bool followLast,
                                        std::vector<std::string>& missing);
     // Finds the key, creating what is missing (a change, so refused as every change is).
-    TRegistryStatus Create(HKEY root, const std::vector<std::string>& path, TKeyLocation& location);
+    TRegistryStatus Create(HKEY root, TKeyNames path, TKeyLocation& location);
     // Whether a change of the location's hive could be saved (ignores a running wineserver).
     bool CanWrite(const TKeyLocation& location);
 
@@ -83,13 +96,21 @@ public:
     std::optional<THiveValueData> Value(const TKeyLocation& location, const std::string& name);
     // The type of a value, without a copy of its data.
     std::optional<uint32_t> ValueType(const TKeyLocation& location, const std::string& name);
+    // A value as text: its type, whether it has no data, and for a REG_SZ or REG_EXPAND_SZ its text in UTF-8
+    // up to its first NUL (decoded straight from the file's line where it is plain ASCII).
+    struct TValueText {
+        uint32_t Type = 0;
+        bool Empty = false;
+        std::string Text;
+    };
+    std::optional<TValueText> ValueText(const TKeyLocation& location, const std::string& name);
 
     TRegistryStatus SetValue(const TKeyLocation& location, const std::string& name, uint32_t type,
                              const std::string& data);
     TRegistryStatus DeleteValue(const TKeyLocation& location, const std::string& name);
     // Deletes a key and everything below it; the last component is not followed when it is a link, so a
     // link is deleted as itself.
-    TRegistryStatus DeleteKey(HKEY root, const std::vector<std::string>& path);
+    TRegistryStatus DeleteKey(HKEY root, TKeyNames path);
 
     // Begins a batch (see above): Ok, or AccessDenied while a wineserver runs or when the writers' lock
     // cannot be had within the bounded wait, or Failed without a prefix; no batch is open after a failure.
@@ -131,6 +152,10 @@ private:
         std::unique_ptr<THive> Hive;
         // Changed in memory and not yet saved: never reloaded from its file until the save ends.
         bool Dirty = false;
+        // Taken anew (from the registry's counter) whenever the tree is replaced or changed.
+        uint64_t Version = 0;
+        // The file's change stamp taken before its last full check (0: none).
+        TChangeStamp Stamp = 0;
         // Records the file that the tree now stands for.
         void TakeIdentity(const struct stat& info);
     };
@@ -143,7 +168,6 @@ private:
     };
     struct TStart {
         THiveFile Hive = THiveFile::System;
-        std::vector<std::string> Path;
         bool UsersRoot = false;
         bool Valid = false;
     };
@@ -162,11 +186,19 @@ private:
     void RefreshAll();
     TCachedHive& Entry(THiveFile hive);
     bool Writable(const TCachedHive& entry) const;
-    TStart StartOf(HKEY root, const std::vector<std::string>& path) const;
+    // Where a path of a root starts: its hive, with the names to follow from the hive's root put in
+    // FRemaining (FMutex held).
+    TStart StartOf(HKEY root, TKeyNames path);
     THiveKey* Walk(const TKeyLocation& location);
+    // The key of a location on the trees as its open checked them: the key it keeps while its tree is
+    // unchanged, else found again by its path.
+    THiveKey* KeyOf(const TKeyLocation& location);
+    // Gives the entry's tree a new version (its keys found before are not used again).
+    void Renew(TCachedHive& entry);
     // The value of an open key on the trees as its open checked them (FMutex held), or null.
     const THiveValue* FindValue(const TKeyLocation& location, const std::string& name);
-    // Follows a path from a start; with Create, makes missing keys (in one hive, recorded in Created).
+    // Follows the path in FRemaining from a start; with Create, makes missing keys (in one hive, recorded in
+    // Created). Location's path reuses what it held.
     TRegistryStatus Resolve(TStart start, bool followLast, bool create, TKeyLocation& location,
                             THiveKey*& key, std::optional<THiveFile>& created);
     // Runs Change, with FMutex held and the call begun, on trees checked again under the prefix's writers'
@@ -196,6 +228,12 @@ private:
     std::filesystem::path FPrefix;
     std::filesystem::path FFiles[3];
     TCachedHive* FEntries[3] = {};
+    int FWatches[3] = {};
+    uint64_t FVersions = 0;
+    // The names that Resolve follows, and the link targets they may be views of (FMutex held).
+    std::vector<std::string_view> FRemaining;
+    std::vector<std::string_view> FFollowing;
+    std::vector<std::unique_ptr<std::string>> FTargets;
     bool FChecked[3] = {};
     bool FGenerationsRead = false;
     bool FUnderWritersLock = false;

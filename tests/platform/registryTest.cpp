@@ -145,6 +145,28 @@ TEST_F(RegistryTest, ReadStringReadsTextTypesAndRefusesTheOthers) {
     EXPECT_FALSE(registry.ValueExists("ExpandSz"));
 }
 
+TEST_F(RegistryTest, TheReadsOfAnOpenKeyFollowItsPathAfterTheKeyWasReplaced) {
+    const std::string fresh = "\\Software\\AcmeCorp\\Fresh";
+    TRegistry other;
+    other.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(other.OpenKey(fresh, true));
+    other.WriteString("V", "first");
+    TRegistry open(KEY_READ);
+    open.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(open.OpenKey(fresh, false));
+    ASSERT_EQ(open.ReadString("V"), "first");
+
+    // Deleted and made anew by another accessor: the open key reads the new one, as its path names it.
+    ASSERT_TRUE(other.DeleteKey(fresh));
+    EXPECT_EQ(open.ReadString("V"), "");
+    ASSERT_TRUE(other.OpenKey(fresh, true));
+    other.WriteString("V", "second");
+    EXPECT_EQ(open.ReadString("V"), "second");
+    TStringList names;
+    open.GetValueNames(names);
+    EXPECT_EQ(Lines(names), std::vector<std::string>{"V"});
+}
+
 TEST_F(RegistryTest, EnumeratesInFileOrder) {
     TRegistry registry(KEY_READ);
     registry.SetRootKey(HKEY_LOCAL_MACHINE);

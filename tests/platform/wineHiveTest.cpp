@@ -103,6 +103,55 @@ TEST(WineHive, RewritingEveryValueInCanonicalFormReproducesWinesFile) {
     }
 }
 
+TEST(WineHive, PlainTextIsTheDecodedTextOfEveryPlainStringAndAnswersNothingElse) {
+    // Every value of the fixtures: where PlainText answers, it gives the text that the data decodes to. The
+    // small hive after them shows which values it answers: quoted strings without escapes, none that was set.
+    size_t answered = 0;
+    for (const char* name : {"win64/system.reg", "win64/user.reg", "win32/system.reg"}) {
+        auto hive = THive::Parse(ReadFixture(name));
+        std::function<void(const THiveKey&)> check = [&](const THiveKey& key) {
+            for (const THiveValue& value : key.Values()) {
+                std::string text;
+                if (!value.PlainText(text))
+                    continue;
+                ++answered;
+                std::string data = value.Data();
+                ASSERT_GE(data.size(), 2u) << value.Name();
+                EXPECT_EQ(text, Utf16LeToUtf8(std::string_view(data).substr(0, data.size() - 2)))
+                    << key.Name() << " " << value.Name();
+            }
+            for (const THiveKey* child : key.Children())
+                check(*child);
+        };
+        check(hive->Root());
+    }
+    EXPECT_GT(answered, 1000u);
+
+    auto hive =
+        THive::Parse("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
+                     "[K] 1796892405\n"
+                     "\"A\"=\"plain\"\n\"B\"=str(2):\"%x%\"\n\"C\"=str:\"y\"\n@=\"d\"\n"
+                     "\"E\"=\"a\\\\b\"\n\"F\"=\"\xc3\xa9\"\n\"G\"=dword:00000001\n\"H\\\"q\"=\"h\"\n");
+    ASSERT_TRUE(hive->Complete()) << hive->Problem();
+    THiveKey& key = *hive->Root().FindChild("K");
+    const std::pair<const char*, const char*> expected[] = {
+        {"A", "plain"}, {"B", "%x%"},   {"C", "y"},     {"", "d"},
+        {"E", nullptr}, {"F", nullptr}, {"G", nullptr}, {"H\"q", "h"},
+    };
+    for (const auto& [valueName, text] : expected) {
+        std::string got;
+        const THiveValue* value = key.FindValue(valueName);
+        ASSERT_NE(value, nullptr) << valueName;
+        EXPECT_EQ(value->PlainText(got), text != nullptr) << valueName;
+        if (text != nullptr) {
+            EXPECT_EQ(got, text) << valueName;
+        }
+    }
+    hive->SetValue(key, "A", 1, Utf16(u"set"));
+    std::string got;
+    EXPECT_FALSE(key.FindValue("A")->PlainText(got));
+}
+
 TEST(WineHive, DecodesEveryKindOfValue) {
     auto hive = THive::Parse(ReadFixture("win64/system.reg"));
     struct TCase {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -164,6 +165,48 @@ TEST_F(WineRegistryTest, SeesChangesOfOtherProgramsBetweenOpens) {
     ReplaceFile(SystemFile(),
                 THiveBuilder(THiveBuilder::System).Key("Software\\Acme").String("Path", "F:\\Back").Text());
     EXPECT_EQ(ReadAcme("Path"), "F:\\Back");
+}
+
+TEST_F(WineRegistryTest, SeesEveryWayAnotherProgramChangesTheFile) {
+    // Each change keeps the file's size, so that only its identity, its time or its change stamp can show it.
+    auto hive = [](const char* path) {
+        return THiveBuilder(THiveBuilder::System).Key("Software\\Acme").String("Path", path).Text();
+    };
+    const fs::path elsewhere = FMachine.Root() / "elsewhere";
+    fs::create_directories(elsewhere);
+    const std::pair<const char*, std::function<void(const std::string&)>> changes[] = {
+        {"C:\\Ac01", [&](const std::string& text) { ReplaceFile(SystemFile(), text); }},
+        {"C:\\Ac02",
+         [&](const std::string& text) {
+             // Written through a second name in another folder.
+             fs::remove(elsewhere / "link.reg");
+             fs::create_hard_link(SystemFile(), elsewhere / "link.reg");
+             FMachine.WriteHostFile(elsewhere / "link.reg", text);
+         }},
+        {"C:\\Ac03", [&](const std::string& text) { FMachine.WriteRegistryFile("system.reg", text); }},
+        {"C:\\Ac04",
+         [&](const std::string& text) {
+             fs::remove(SystemFile());
+             EXPECT_EQ(ReadAcme("Path"), "<no key>");
+             FMachine.WriteRegistryFile("system.reg", text);
+         }},
+    };
+    ASSERT_EQ(ReadAcme("Path"), "C:\\Acme");
+    for (const auto& [path, change] : changes) {
+        change(hive(path));
+        EXPECT_EQ(ReadAcme("Path"), path);
+    }
+
+    // A forked child has its own notifications: what it reads does not take the parent's.
+    FMachine.WriteRegistryFile("system.reg", hive("C:\\Ac05"));
+    EXPECT_EQ(InChild([&] { _exit(ReadAcme("Path") == "C:\\Ac05" ? 0 : 1); }), 0);
+    EXPECT_EQ(ReadAcme("Path"), "C:\\Ac05");
+    EXPECT_EQ(InChild([&] {
+                  FMachine.WriteRegistryFile("system.reg", hive("C:\\Ac06"));
+                  _exit(ReadAcme("Path") == "C:\\Ac06" ? 0 : 1);
+              }),
+              0);
+    EXPECT_EQ(ReadAcme("Path"), "C:\\Ac06");
 }
 
 TEST_F(WineRegistryTest, AWriteKeepsWhatAnotherProgramChangedBeforeIt) {
