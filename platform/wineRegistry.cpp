@@ -181,10 +181,14 @@ void TWineRegistry::BeginCall(bool checkAgain) {
     if (prefix != FPrefixNumber || FEntries[0] == nullptr) {
         FPrefixNumber = prefix;
         FPrefix = PrefixFolder();
+        // A watch sees the prefix folder, not the path that leads to it: through a link that may be pointed
+        // at another prefix, every open checks the files themselves.
+        std::error_code error;
+        const bool direct = fs::canonical(FPrefix, error) == FPrefix && !error;
         for (size_t i = 0; i < 3; ++i) {
             FFiles[i] = FPrefix / Names[i];
             FEntries[i] = &FHives[FFiles[i].string()]; // elements of an unordered map keep their place
-            FWatches[i] = WatchForChanges(FFiles[i]);
+            FWatches[i] = direct ? WatchForChanges(FFiles[i]) : 0;
         }
         checkAgain = true;
     }

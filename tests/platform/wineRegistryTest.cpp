@@ -209,6 +209,24 @@ TEST_F(WineRegistryTest, SeesEveryWayAnotherProgramChangesTheFile) {
     EXPECT_EQ(ReadAcme("Path"), "C:\\Ac06");
 }
 
+// WINEPREFIX may name a link (~/.wine pointing at one of several prefixes): pointing it elsewhere shows the
+// other prefix's registry at the next open, although the text of WINEPREFIX stays the same.
+TEST_F(WineRegistryTest, APrefixLinkPointedElsewhereShowsTheOtherRegistry) {
+    const fs::path other = FMachine.Root() / "other-prefix";
+    FMachine.WriteHostFile(
+        other / "system.reg",
+        THiveBuilder(THiveBuilder::System).Key("Software\\Acme").String("Path", "D:\\Other").Text());
+    const fs::path link = FMachine.Root() / "wine-link";
+    fs::create_directory_symlink(FMachine.Prefix(), link);
+    setenv("WINEPREFIX", link.c_str(), 1);
+    ASSERT_EQ(ReadAcme("Path"), "C:\\Acme");
+    const fs::path pointed = FMachine.Root() / "wine-link.new";
+    fs::create_directory_symlink(other, pointed);
+    fs::rename(pointed, link);
+    EXPECT_EQ(ReadAcme("Path"), "D:\\Other");
+    setenv("WINEPREFIX", FMachine.Prefix().c_str(), 1);
+}
+
 TEST_F(WineRegistryTest, AWriteKeepsWhatAnotherProgramChangedBeforeIt) {
     ASSERT_TRUE(WriteAcme("Ours1", "1"));
     std::string text = ReadHostFile(SystemFile());
