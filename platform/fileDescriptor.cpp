@@ -63,12 +63,10 @@ bool ReadAll(int fd, std::string& content) {
 
 void PopulatePages(void* data, size_t size) {
     static const auto PageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto begin = (reinterpret_cast<uintptr_t>(data) + PageSize - 1) & ~(PageSize - 1);
-    const auto end = (reinterpret_cast<uintptr_t>(data) + size) & ~(PageSize - 1);
-#ifdef MADV_POPULATE_WRITE
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
-#endif
+    const auto begin = reinterpret_cast<uintptr_t>(data) & ~(PageSize - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(data) + size + PageSize - 1) & ~(PageSize - 1);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 }
 
 bool ReadAll(int fd, std::string& content, uint64_t expectedSize) {
