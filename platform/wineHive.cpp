@@ -790,8 +790,12 @@ THiveKey* THiveKey::FindFoldedChild(std::string_view folded) const {
 }
 
 void THiveKey::ReadPendingValues() const {
-    // Keys live in their hive's store, never as const objects: the const here is the caller's view.
-    FHive->ReadValues(const_cast<THiveKey&>(*this));
+    // Keys live in their hive's store, never as const objects: the const here is the caller's view. A key
+    // with values to read is in the tree, below the root (a deleted key has none left to read).
+    const THiveKey* root = this;
+    while (root->FParent != nullptr)
+        root = root->FParent;
+    static_cast<const THive::TRootKey*>(root)->Hive->ReadValues(const_cast<THiveKey&>(*this));
 }
 
 size_t THiveKey::FindValueIndex(std::string_view name) const {
@@ -1215,7 +1219,7 @@ void THive::TParser::CheckOrder() {
 
 // ---------------------------------------------------------------------------------------------- THive
 
-THive::THive() : FRoot(&NewKey()) {}
+THive::THive() = default;
 
 THive::TKeyBlock::TKeyBlock(size_t count) : Keys(std::allocator<THiveKey>().allocate(count)), Count(count) {
     static constexpr size_t PopulatedKeys = 1024;
@@ -1240,9 +1244,7 @@ THiveKey& THive::NewKey() {
         FKeysLeft = FKeys.back().Count;
     }
     const TKeyBlock& block = FKeys.back();
-    THiveKey& key = block.Keys[block.Count - FKeysLeft--];
-    key.FHive = this;
-    return key;
+    return block.Keys[block.Count - FKeysLeft--];
 }
 
 bool THive::Complete() const {
@@ -1275,6 +1277,8 @@ void THive::ReadAllValues() const {
     // A hive is never a const object: the const here is the caller's view of it.
     auto& hive = const_cast<THive&>(*this);
     hive.FAllValuesRead = true;
+    if (FRoot->FValuesPending)
+        hive.ReadValues(*FRoot);
     for (const TKeyBlock& block : FKeys)
         for (size_t i = 0; i < block.Count; ++i)
             if (block.Keys[i].FValuesPending)

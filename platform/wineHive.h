@@ -103,7 +103,6 @@ private:
     // starts at FContentBegin.
     uint32_t FBlockBegin = 0;
     THiveKey* FParent = nullptr;
-    THive* FHive = nullptr;
     std::vector<THiveKey*> FChildren;
     std::vector<THiveValue> FValues;
     // Built when a key with many subkeys is first searched, so that opening a key below Software\Classes
@@ -197,7 +196,13 @@ private:
     };
     std::vector<TKeyBlock> FKeys;
     size_t FKeysLeft = 0;
-    THiveKey* FRoot = nullptr;
+    // The root knows its hive, which a key's values read later need: keys reach it through their parents.
+    struct TRootKey : THiveKey {
+        explicit TRootKey(THive& hive) : Hive(&hive) {}
+        THive* Hive;
+    };
+    TRootKey FRootKey{*this};
+    THiveKey* FRoot = &FRootKey;
     std::vector<std::unique_ptr<char[]>> FArena;
     char* FArenaNext = nullptr;
     size_t FArenaLeft = 0;
