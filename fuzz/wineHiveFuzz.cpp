@@ -1,5 +1,7 @@
 // Registry files come from other programs and from people's hands: whatever the text, the reader must not
-// fail, a file it understood must come back byte for byte, and a changed tree must be read back as complete.
+// fail, its verdict must not hang on which values are read first, a file it understood must come back byte
+// for byte, and a changed tree must be read back as complete.
+#include "fuzzSupport.h"
 #include "platform/wineHive.h"
 
 #include <cstddef>
@@ -7,9 +9,25 @@
 #include <cstdlib>
 #include <string>
 
+namespace {
+
+// Reads each key's values, the last key first: the opposite of the order of the file.
+void ReadBackwards(const platform::THiveKey& key) {
+    for (auto it = key.Children().rbegin(); it != key.Children().rend(); ++it)
+        ReadBackwards(**it);
+    static_cast<void>(key.Values());
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
     auto hive = platform::THive::Parse(text);
+    // Values are read when first used: whatever is read first, the verdict is the file's.
+    auto readFirst = platform::THive::Parse(text);
+    ReadBackwards(readFirst->Root());
+    Check(readFirst->Problem() == hive->Problem() && readFirst->Complete() == hive->Complete(),
+          "the verdict after values read out of order");
     if (!hive->Complete())
         return 0;
     if (hive->Text() != text)

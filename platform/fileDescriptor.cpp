@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace platform {
@@ -60,8 +61,22 @@ bool ReadAll(int fd, std::string& content) {
     return true;
 }
 
+void PopulatePages(void* data, size_t size) {
+    static const auto PageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<uintptr_t>(data) & ~(PageSize - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(data) + size + PageSize - 1) & ~(PageSize - 1);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+}
+
 bool ReadAll(int fd, std::string& content, uint64_t expectedSize) {
-    std::string result(static_cast<size_t>(expectedSize), '\0');
+    static constexpr uint64_t PopulatedSize = 256 * 1024;
+    std::string result;
+    if (expectedSize >= PopulatedSize) {
+        result.reserve(static_cast<size_t>(expectedSize));
+        PopulatePages(result.data(), static_cast<size_t>(expectedSize));
+    }
+    result.resize(static_cast<size_t>(expectedSize));
     size_t done = 0;
     while (done < result.size()) {
         ssize_t got = read(fd, result.data() + done, result.size() - done);

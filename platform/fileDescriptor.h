@@ -39,6 +39,12 @@ bool ReadAll(int fd, std::string& content);
 // file is neither copied nor grown on the way; a file that grew meanwhile is still read to its end.
 bool ReadAll(int fd, std::string& content, uint64_t expectedSize);
 
+// Makes the memory pages of a fresh buffer present in one call, where touching them one by one would take a
+// page fault each (dear on a virtual machine), in huge pages where the buffer holds one whole. Only a large
+// buffer is worth it; a kernel that cannot do it leaves the pages to come one by one. The pages at either
+// end may be shared with other memory: neither advice changes what any page holds.
+void PopulatePages(void* data, size_t size);
+
 // Reads exactly Count bytes at Offset; false when the file ends before them or a read fails.
 bool ReadAllAt(int fd, uint64_t offset, void* buffer, size_t count);
 

@@ -1,10 +1,12 @@
 #include "platform/wineHive.h"
 
+#include "platform/fileDescriptor.h"
 #include "platform/unicodeCase.h"
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 namespace platform {
 
@@ -826,7 +828,18 @@ THiveKey* THiveKey::FindFoldedChild(std::string_view folded) const {
     return nullptr;
 }
 
+void THiveKey::ReadPendingValues() const {
+    // Keys live in their hive's store, never as const objects: the const here is the caller's view. A key
+    // with values to read is in the tree, below the root (a deleted key has none left to read).
+    const THiveKey* root = this;
+    while (root->FParent != nullptr)
+        root = root->FParent;
+    static_cast<const THive::TRootKey*>(root)->Hive->ReadValues(const_cast<THiveKey&>(*this));
+}
+
 size_t THiveKey::FindValueIndex(std::string_view name) const {
+    if (FValuesPending)
+        ReadPendingValues();
     // Most lookups name the value in its stored spelling; fold only when that fails.
     for (size_t i = 0; i < FValues.size(); ++i)
         if (FValues[i].Name() == name)
@@ -850,13 +863,17 @@ public:
     explicit TParser(THive& hive) : FHive(hive), FText(hive.FSource.data()), FSize(hive.FSource.size()) {}
 
     void Run();
+    // Reads the value lines of Key's block, which Run stepped over.
+    void ReadBlock(THiveKey& key);
 
 private:
     void Fail(const char* message) {
-        if (FHive.FComplete) {
-            FHive.FComplete = false;
-            FHive.FProblem = "line " + std::to_string(FLineNumber) + ": " + message;
-        }
+        // A block read on its own counts its lines from the line where the failing value begins.
+        const size_t line = FLineStart != 0 ? LineNumberAt(FLineStart) + FLineNumber : FLineNumber;
+        FHive.Report(line, "line " + std::to_string(line) + ": " + message);
+    }
+    size_t LineNumberAt(size_t pos) const {
+        return 1 + static_cast<size_t>(std::count(FText, FText + pos, '\n'));
     }
     // Sets FLineEnd (without a CR) and FNext (the start of the next line) for the line at FPos.
     void ScanLine() { LineAt(FText, FSize, FPos, FLineEnd, FNext); }
@@ -871,6 +888,7 @@ private:
     THiveKey* Component(THiveKey& parent, std::string_view text);
     void OptionLine();
     void ValueLine();
+    void StepOverValue();
     void CheckOrder();
 
     THive& FHive;
@@ -880,6 +898,7 @@ private:
     size_t FLineEnd = 0;
     size_t FNext = 0;
     size_t FLineNumber = 0;
+    size_t FLineStart = 0;  // in a block read on its own: where the value begins; FLineNumber counts from it
     size_t FContentEnd = 0; // end of the last line that is not a gap (blank or comment)
     bool FInBlocks = false;
     bool FSkipBlock = false;   // the block's key line was not understood: its lines are skipped
@@ -940,7 +959,10 @@ void THive::TParser::Run() {
             break;
         case '@':
         case '"':
-            ValueLine();
+            if (FCurrent != nullptr)
+                StepOverValue();
+            else
+                ValueLine();
             break;
         default:
             Fail("line not understood");
@@ -1125,6 +1147,42 @@ void THive::TParser::OptionLine() {
     }
 }
 
+// A value of the current block, read when its key's values are first used. Only hex data continued over
+// lines (a line ending in a backslash) is read now, to find where the value ends: a continuation line may
+// start as a key line does.
+void THive::TParser::StepOverValue() {
+    FCurrent->FValuesPending = true;
+    FHive.FAllValuesRead = false;
+    size_t next = FNext;
+    if (FText[FLineEnd - 1] == '\\') {
+        const TValueLines read = ReadValueLines(FText, FSize, FPos, FLineEnd, FNext, nullptr, FUnits);
+        FLineNumber += read.Continued;
+        next = read.Next;
+    }
+    FContentEnd = next;
+    FPos = next;
+}
+
+void THive::TParser::ReadBlock(THiveKey& key) {
+    FInBlocks = true;
+    FCurrent = &key;
+    FPos = key.FContentBegin;
+    ScanLine();
+    FPos = FNext;
+    while (FPos < key.FBlockEnd) {
+        ScanLine();
+        const char first = FLineEnd > FPos ? FText[FPos] : '\0';
+        if (first == '@' || first == '"') {
+            FLineStart = FPos;
+            FLineNumber = 0;
+            ValueLine();
+        } else {
+            FPos = FNext;
+        }
+    }
+    key.FValues.shrink_to_fit();
+}
+
 void THive::TParser::ValueLine() {
     const size_t lineStart = FPos;
     const TValueLines read = ReadValueLines(FText, FSize, FPos, FLineEnd, FNext, nullptr, FUnits);
@@ -1194,23 +1252,76 @@ void THive::TParser::CheckOrder() {
         for (auto it = key->FChildren.rbegin(); it != key->FChildren.rend(); ++it)
             stack.push_back(*it);
     }
-    if (!ordered) {
-        FLineNumber = 0;
-        Fail("blocks are not in tree order");
-    }
+    if (!ordered)
+        FHive.Report(OrderProblemLine, "line 0: blocks are not in tree order");
 }
 
 // ---------------------------------------------------------------------------------------------- THive
 
-THive::THive() : FRoot(&NewKey()) {}
+THive::THive() = default;
+
+THive::TKeyBlock::TKeyBlock(size_t count) : Keys(std::allocator<THiveKey>().allocate(count)), Count(count) {
+    static constexpr size_t PopulatedKeys = 1024;
+    if (count >= PopulatedKeys)
+        PopulatePages(Keys, count * sizeof(THiveKey));
+    std::uninitialized_value_construct_n(Keys, count);
+}
+
+THive::TKeyBlock::~TKeyBlock() {
+    if (Keys == nullptr)
+        return;
+    std::destroy_n(Keys, Count);
+    std::allocator<THiveKey>().deallocate(Keys, Count);
+}
 
 THiveKey& THive::NewKey() {
-    static constexpr size_t BlockKeys = 256;
+    static constexpr size_t FirstBlockKeys = 64;
+    static constexpr size_t LargestBlockKeys = 8192;
     if (FKeysLeft == 0) {
-        FKeys.push_back(std::make_unique<THiveKey[]>(BlockKeys));
-        FKeysLeft = BlockKeys;
+        FKeys.emplace_back(FKeys.empty() ? FirstBlockKeys
+                                         : std::min(FKeys.back().Count * 2, LargestBlockKeys));
+        FKeysLeft = FKeys.back().Count;
     }
-    return FKeys.back()[BlockKeys - FKeysLeft--];
+    const TKeyBlock& block = FKeys.back();
+    return block.Keys[block.Count - FKeysLeft--];
+}
+
+bool THive::Complete() const {
+    ReadAllValues();
+    return FComplete;
+}
+
+const std::string& THive::Problem() const {
+    ReadAllValues();
+    return FProblem;
+}
+
+void THive::Report(size_t line, const std::string& problem) {
+    if (FComplete || line < FProblemLine) {
+        FComplete = false;
+        FProblem = problem;
+        FProblemLine = line;
+    }
+}
+
+void THive::ReadValues(THiveKey& key) {
+    key.FValuesPending = false;
+    TParser parser(*this);
+    parser.ReadBlock(key);
+}
+
+void THive::ReadAllValues() const {
+    if (FAllValuesRead)
+        return;
+    // A hive is never a const object: the const here is the caller's view of it.
+    auto& hive = const_cast<THive&>(*this);
+    hive.FAllValuesRead = true;
+    if (FRoot->FValuesPending)
+        hive.ReadValues(*FRoot);
+    for (const TKeyBlock& block : FKeys)
+        for (size_t i = 0; i < block.Count; ++i)
+            if (block.Keys[i].FValuesPending)
+                hive.ReadValues(block.Keys[i]);
 }
 
 const char* THive::Store(std::string_view first, std::string_view second) {
@@ -1293,6 +1404,8 @@ void THive::WriteBlock(const THiveKey& key, std::string& out) const {
         out.append(FSource, key.FBlockBegin, key.FBlockEnd - key.FBlockBegin);
         return;
     }
+    if (key.FValuesPending)
+        key.ReadPendingValues();
     if (key.FHasBlock)
         out.append(FSource, key.FBlockBegin, key.FContentBegin - key.FBlockBegin);
     else
@@ -1403,6 +1516,7 @@ bool THive::DeleteKey(THiveKey& key, uint64_t time) {
         removed.insert(removed.end(), gone->FChildren.begin(), gone->FChildren.end());
         std::vector<THiveKey*>().swap(gone->FChildren);
         std::vector<THiveValue>().swap(gone->FValues);
+        gone->FValuesPending = false;
         gone->FIndex.reset();
         gone->FParent = nullptr;
     }

@@ -60,7 +60,8 @@ struct THiveValueData {
 };
 
 // One key of a hive: a case-preserving name, subkeys and values in file order. Keys live as long as their
-// hive; a deleted key is only detached and emptied.
+// hive; a deleted key is only detached and emptied. A key's values are read from its block in the text when
+// they are first asked for.
 class THiveKey {
 public:
     THiveKey() = default;
@@ -70,7 +71,11 @@ public:
     std::string_view Name() const { return {FName, FNameLength}; }
     THiveKey* Parent() const { return FParent; }
     const std::vector<THiveKey*>& Children() const { return FChildren; }
-    const std::vector<THiveValue>& Values() const { return FValues; }
+    const std::vector<THiveValue>& Values() const {
+        if (FValuesPending)
+            ReadPendingValues();
+        return FValues;
+    }
     bool IsLink() const { return FIsLink; }
     // The last-write time as a file time (0 when the file gave none).
     uint64_t Time() const { return FTime; }
@@ -86,6 +91,8 @@ private:
 
     // The folded name (FoldName): an ASCII name folds as it is read; another keeps its folded name after
     // the name, its length before it.
+    // Reads the value lines of the key's block, which loading the hive only stepped over.
+    void ReadPendingValues() const;
     std::string_view StoredFolded() const;
     std::string Folded() const;
     int CompareFolded(std::string_view folded) const;
@@ -120,12 +127,17 @@ private:
     bool FIsLink = false;
     bool FHasClass = false;      // the block has a "#class=" line, kept as it stands
     bool FChildrenSorted = true; // children in FoldName order: found by binary search
+    bool FValuesPending = false; // the block's value lines are not read yet
 };
 
 // One registry file in Wine's text format ("WINE REGISTRY Version 2"), parsed into a tree and written back
 // exactly: unchanged blocks keep their original text byte for byte, and only the blocks of changed keys are
 // written anew in Wine's own form. A file that is not understood completely is still read as far as it is
 // understood, but Complete() is false and the file must not be written back.
+//
+// Loading reads the key lines and their options and steps over the value lines; a block's values are read
+// and checked when its key's values are first used. Complete() and Problem() first read every block left,
+// so that their verdict is that of the whole file.
 class THive {
 public:
     THive();
@@ -134,9 +146,9 @@ public:
 
     static std::unique_ptr<THive> Parse(std::string text);
 
-    bool Complete() const { return FComplete; }
-    // The first problem met while parsing ("line 12: ..."), empty when complete.
-    const std::string& Problem() const { return FProblem; }
+    bool Complete() const;
+    // The file's first problem ("line 12: ..."), empty when complete.
+    const std::string& Problem() const;
     // The text after ";; All keys relative to ", e.g. REGISTRY\\Machine (escaped as in the file).
     const std::string& RelativeTo() const { return FRelativeTo; }
 
@@ -157,6 +169,7 @@ public:
 private:
     class TParser;
     friend class TParser;
+    friend class THiveKey;
 
     void WriteKey(const THiveKey& key, std::string& out) const;
     void WriteBlock(const THiveKey& key, std::string& out) const;
@@ -166,17 +179,41 @@ private:
     // Copies text into the hive's arena, where it stays as long as the hive; returns the copy.
     const char* Store(std::string_view first, std::string_view second = {});
     void SetName(THiveKey& key, std::string_view name);
+    void ReadValues(THiveKey& key);
+    void ReadAllValues() const;
+    // Keeps the problem of Line when it comes before the one kept (OrderProblemLine: after every line's).
+    void Report(size_t line, const std::string& problem);
+    static constexpr size_t OrderProblemLine = SIZE_MAX;
 
     std::string FSource;
-    // Every key, the root first, in blocks: stable addresses without an allocation each.
-    std::vector<std::unique_ptr<THiveKey[]>> FKeys;
+    // Every key, the root first, in blocks: stable addresses without an allocation each. Blocks grow, so
+    // that a small hive takes little and a large one few blocks, whose memory is made present at once.
+    struct TKeyBlock {
+        TKeyBlock(size_t count);
+        TKeyBlock(const TKeyBlock&) = delete;
+        TKeyBlock& operator=(const TKeyBlock&) = delete;
+        TKeyBlock(TKeyBlock&& other) noexcept : Keys(other.Keys), Count(other.Count) { other.Keys = nullptr; }
+        TKeyBlock& operator=(TKeyBlock&&) = delete;
+        ~TKeyBlock();
+        THiveKey* Keys = nullptr;
+        size_t Count = 0;
+    };
+    std::vector<TKeyBlock> FKeys;
     size_t FKeysLeft = 0;
-    THiveKey* FRoot = nullptr;
+    // The root knows its hive, which a key's values read later need: keys reach it through their parents.
+    struct TRootKey : THiveKey {
+        explicit TRootKey(THive& hive) : Hive(&hive) {}
+        THive* Hive;
+    };
+    TRootKey FRootKey{*this};
+    THiveKey* FRoot = &FRootKey;
     std::vector<std::unique_ptr<char[]>> FArena;
     char* FArenaNext = nullptr;
     size_t FArenaLeft = 0;
     bool FComplete = true;
+    bool FAllValuesRead = true;
     std::string FProblem;
+    size_t FProblemLine = 0;
     std::string FRelativeTo;
     size_t FHeaderEnd = 0;
     size_t FTailBegin = 0;

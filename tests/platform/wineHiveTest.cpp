@@ -419,6 +419,49 @@ TEST(WineHive, AnythingNotUnderstoodMakesTheHiveIncompleteButReadable) {
     }
 }
 
+// Loading steps over the value lines, which are read when their key's values are first used: whatever is
+// read first, the verdict is the file's first problem, with its line, and a hex value continued over lines
+// keeps its lines even when one looks like a key line.
+TEST(WineHive, ProblemsInValuesReadLaterAreStillTheFilesFirstProblem) {
+    const std::string head = "WINE REGISTRY Version 2\n#arch=win64\n\n[A] 1\n\"x\"=hex:01,\\\n  02\n";
+    struct TCase {
+        const char* What;
+        std::string Text;
+        std::string Problem;
+    } cases[] = {
+        {"a value before an option", head + "\"y\"=dword:xyz\n\n[B] 1\n#flags=1\n",
+         "line 7: value line not understood"},
+        {"an option after a continued value", head + "\"y\"=dword:1\n\n[B] 1\n#flags=1\n",
+         "line 10: unknown option"},
+        {"values of two blocks", head + "\"y\"=dword:xyz\n\n[B] 1\n\"z\"=hex:zz\n",
+         "line 7: value line not understood"},
+        {"a continuation that looks like a key line", head + "\"y\"=hex:01,\\\n[B] 1\n\"z\"=\"1\"\n",
+         "line 8: value line not understood"},
+        {"a value twice", head + "\"y\"=\"1\"\n\"Y\"=\"2\"\n", "line 8: a value appears twice in its key"},
+        {"a value before blocks out of tree order", head + "\n[A\\\\b] 1\n\"y\"=dword:xyz\n[A\\\\a] 1\n",
+         "line 9: value line not understood"},
+    };
+    // Each key's values read in reverse tree order, so that a later block's problem is found first.
+    std::function<void(const THiveKey&)> readBackwards = [&](const THiveKey& key) {
+        for (auto it = key.Children().rbegin(); it != key.Children().rend(); ++it)
+            readBackwards(**it);
+        static_cast<void>(key.Values());
+    };
+    for (const TCase& c : cases) {
+        auto checkedFirst = THive::Parse(c.Text);
+        EXPECT_FALSE(checkedFirst->Complete()) << c.What;
+        EXPECT_EQ(checkedFirst->Problem(), c.Problem) << c.What;
+        auto readFirst = THive::Parse(c.Text);
+        readBackwards(readFirst->Root());
+        EXPECT_EQ(readFirst->Problem(), c.Problem) << c.What;
+        EXPECT_FALSE(readFirst->Complete()) << c.What;
+        EXPECT_EQ(Dump(*readFirst), Dump(*checkedFirst)) << c.What;
+    }
+    auto continued = THive::Parse(cases[3].Text);
+    EXPECT_EQ(FindPath(*continued, "B"), nullptr);
+    EXPECT_EQ(FindPath(*continued, "A")->FindValue("z")->Data(), Utf16(u"1"));
+}
+
 // Wine writes siblings and values in folded order, and the reader leans on it; a file in another order
 // (written by hand) must still read as the same keys and values and must still find its repetitions.
 TEST(WineHive, ReadsSiblingsAndValuesOutOfWinesOrder) {

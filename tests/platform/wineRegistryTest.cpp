@@ -366,6 +366,12 @@ TEST_F(WineRegistryTest, HivesThatMustNotBeWrittenRefuseReadWriteOpens) {
              std::string text = ReadHostFile(SystemFile());
              FMachine.WriteRegistryFile("system.reg", text.substr(0, text.find("\"Level\"") + 5));
          }},
+        {"a value not understood in a block nothing reads",
+         [&] {
+             std::string text = ReadHostFile(SystemFile());
+             FMachine.WriteRegistryFile("system.reg",
+                                        text.replace(text.find("\"Level\"="), 11, "\"Level\"=dword:x"));
+         }},
     };
     for (const TCase& c : cases) {
         SetUp();
