@@ -1,16 +1,19 @@
 // The worker's jobs on the main window (offscreen): a scan of a 5,000-program database against a prefix with
 // 300 Uninstall entries and about 75,000 item checks, beside the bare cost of the same file-system checks (a
 // stat of each Linux path the scan tests) measured in the same run; a program's detail with 200 items; the
-// removal of a program with 200 items.
+// removal of a program with 200 items. The scan runs twice: with USER set, and without it, as a program
+// started by a service, cron or some launchers runs (the user name then comes from the password database).
 //
-//     threadUninstallBench     (the scan's counters: floor_s, the bare checks of one scan; ratio, scan /
+//     threadUninstallBench     (the scans' counters: floor_s, the bare checks of one scan; ratio, scan /
 //     floor)
 
 #include "benchFloor.h"
 #include "main/dm2.h"
 #include "main/frmMain2.h"
 #include "main/threadUninstall.h"
+#include "platform/systemInfo.h"
 #include "support/hiveBuilder.h"
+#include "support/scopedVariable.h"
 #include "support/tempMachine.h"
 #include "tools/databaseWriter.h"
 
@@ -131,6 +134,27 @@ public:
     const std::vector<fs::path>& ScanPaths() const { return FScanPaths; }
     TfrmMain& Form() { return *FForm; }
 
+    // The paths a scan stats when the user is User: the profile of the test's user gives way to User's,
+    // which gets the same folders, so that both scans find the same.
+    std::vector<fs::path> ScanPathsOfUser(const std::string& user) {
+        const fs::path users = FMachine.DriveC() / "users";
+        if (user != TTempMachine::UserName && !fs::exists(users / user)) {
+            fs::copy(users / TTempMachine::UserName, users / user,
+                     fs::copy_options::recursive | fs::copy_options::directories_only);
+            benchFloor::WaitUntilSettled();
+        }
+        const std::string from = (users / TTempMachine::UserName).string() + "/";
+        const std::string to = (users / user).string() + "/";
+        std::vector<fs::path> paths;
+        for (const fs::path& path : FScanPaths) {
+            std::string text = path.string();
+            if (text.compare(0, from.size(), from) == 0)
+                text = to + text.substr(from.size());
+            paths.emplace_back(std::move(text));
+        }
+        return paths;
+    }
+
 private:
     TTempMachine FMachine;
     THiveBuilder FSystem{THiveBuilder::System};
@@ -148,19 +172,30 @@ TBenchMachine& Machine() {
     return *TheMachine;
 }
 
-void BM_Scan(benchmark::State& state) {
+void Scan(benchmark::State& state, const std::vector<fs::path>& paths) {
     TBenchMachine& machine = Machine();
     TUninstallThread worker(umScan);
-    const double floor = benchFloor::MeanSeconds([&] { benchFloor::StatEach(machine.ScanPaths()); });
+    const double floor = benchFloor::MeanSeconds([&] { benchFloor::StatEach(paths); });
     benchFloor::TLoopTimer timer;
     for (auto _ : state)
         worker.ScanSoftware();
     benchFloor::ReportBesideFloor(state, timer.SecondsPerIteration(state), floor);
     state.counters["rows"] =
         machine.Form().lstvRList->topLevelItemCount() + machine.Form().lstvNList->topLevelItemCount();
-    state.counters["stats"] = static_cast<double>(machine.ScanPaths().size());
+    state.counters["stats"] = static_cast<double>(paths.size());
+}
+
+void BM_Scan(benchmark::State& state) {
+    Scan(state, Machine().ScanPaths());
 }
 BENCHMARK(BM_Scan)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_ScanWithoutUser(benchmark::State& state) {
+    TBenchMachine& machine = Machine();
+    const TScopedVariable user("USER", nullptr);
+    Scan(state, machine.ScanPathsOfUser(platform::GetUserName()));
+}
+BENCHMARK(BM_ScanWithoutUser)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_Detail(benchmark::State& state) {
     TBenchMachine& machine = Machine();

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <pwd.h>
 #include <unistd.h>
 #include <vector>
@@ -27,20 +28,45 @@ std::filesystem::path ReadOwnFile() {
 // Read as the program starts: once its file is replaced (Update installs a new KV.exe over the running
 // one), /proc names the old file "... (deleted)", while the program's own path is still where it started.
 const std::filesystem::path gStartedFrom = ReadOwnFile();
-} // namespace
 
-std::string GetUserName() {
-    if (const char* user = std::getenv("USER"); user != nullptr && *user != '\0')
-        return user;
+std::mutex gAccountMutex;
+std::function<TUserAccount()> gAccountLookupForTesting;
+std::optional<TUserAccount> gAccount;
+
+TUserAccount ReadPasswordEntry() {
     // getpwuid shares one buffer between threads; the reentrant form fills one of the caller's.
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_name != nullptr)
-        return found->pw_name;
-    return {};
+    TUserAccount account;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        if (found->pw_name != nullptr)
+            account.Name = found->pw_name;
+        if (found->pw_dir != nullptr)
+            account.Home = found->pw_dir;
+    }
+    return account;
+}
+} // namespace
+
+TUserAccount UserAccount() {
+    std::lock_guard lock(gAccountMutex);
+    if (!gAccount)
+        gAccount = gAccountLookupForTesting ? gAccountLookupForTesting() : ReadPasswordEntry();
+    return *gAccount;
+}
+
+void SetUserAccountLookupForTesting(std::function<TUserAccount()> lookup) {
+    std::lock_guard lock(gAccountMutex);
+    gAccountLookupForTesting = std::move(lookup);
+    gAccount.reset();
+}
+
+std::string GetUserName() {
+    if (const char* user = std::getenv("USER"); user != nullptr && *user != '\0')
+        return user;
+    return UserAccount().Name;
 }
 
 std::string GetWindowsDirectory() {

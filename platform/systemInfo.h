@@ -1,12 +1,25 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace platform {
 
-// The logged-on user's name as Wine takes it: $USER, else the login name of the process's user.
+// The logged-on user's name as Wine takes it: $USER (read at every call), else the login name of the
+// process's user.
 std::string GetUserName();
+
+// The process's user as the password database knows it. The C library reads the database file on every
+// lookup, so the account is looked up once per process, on first use, and kept.
+struct TUserAccount {
+    std::string Name;
+    std::filesystem::path Home;
+};
+TUserAccount UserAccount();
+// Replaces the password-database lookup (nullptr: the real one) and forgets the account kept so far, so that
+// a test counts the lookups and gives the account it needs.
+void SetUserAccountLookupForTesting(std::function<TUserAccount()> lookup);
 // The Windows directory, "C:\windows", and the System directory, "C:\windows\system32", of the prefix.
 std::string GetWindowsDirectory();
 std::string GetSystemDirectory();

@@ -1,6 +1,7 @@
 #include "platform/winePath.h"
 
 #include "platform/lookupScope.h"
+#include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
 #include "platform/wineHive.h"
 
@@ -12,7 +13,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <pwd.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -759,14 +759,7 @@ uint64_t CurrentPrefixNumber() {
 fs::path HomeFolder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
         return fs::path(home);
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr)
-        return fs::path(found->pw_dir);
-    return {};
+    return UserAccount().Home;
 }
 
 fs::path DriveFolder(char letter) {

@@ -3,8 +3,8 @@
 //
 //     makeDemo <description folder> <output folder>
 //
-// The output folder gets prefix/ and program/; an existing machine and its settings file are replaced. Run KV
-// from program/ with WINEPREFIX=<output folder>/prefix.
+// The output folder gets prefix/ and program/; an existing machine, its settings file and what an update left
+// in program/update are replaced. Run KV from program/ with WINEPREFIX=<output folder>/prefix.
 
 #include "tools/databaseWriter.h"
 
@@ -44,12 +44,22 @@ void MakePrefix(const fs::path& descriptions, const fs::path& prefix, const std:
     fs::create_symlink("../drive_c", prefix / "dosdevices" / "c:");
     fs::create_symlink("/", prefix / "dosdevices" / "z:");
     for (const std::string folder :
-         {"windows/system32", "Program Files", "ProgramData", "users/Public/Desktop"})
+         {"windows/system32", "Program Files", "ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp",
+          "users/Public/Desktop", "users/Public/Documents"})
         fs::create_directories(driveC / folder);
-    for (const std::string folder : {"Desktop", "AppData/Roaming", "AppData/Local", "Temp"})
+    for (const std::string folder : {"Desktop", "Documents", "Favorites", "AppData/Local", "Temp",
+                                     "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/StartUp"})
         fs::create_directories(driveC / "users" / user / folder);
-    for (const std::string hive : {"system.reg", "user.reg"})
-        fs::copy_file(descriptions / hive, prefix / hive);
+    // The hives name the user's profile as {user}, which Wine writes as the name the prefix runs under.
+    for (const std::string hive : {"system.reg", "user.reg"}) {
+        std::string text = ReadText(descriptions / hive);
+        const std::string placeholder = "{user}";
+        for (size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at)) {
+            text.replace(at, placeholder.size(), user);
+            at += user.size();
+        }
+        std::ofstream(prefix / hive, std::ios::binary) << text;
+    }
     std::ofstream(prefix / "userdef.reg", std::ios::binary)
         << "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\.Default\n\n#arch=win64\n";
 
@@ -77,6 +87,7 @@ int main(int argc, char* argv[]) {
         const std::string user = userVariable && *userVariable ? userVariable : "user";
         fs::remove_all(output / "prefix");
         fs::remove(output / "program" / "Settings.ini");
+        fs::remove_all(output / "program" / "update");
         fs::create_directories(output / "program");
         MakePrefix(descriptions, output / "prefix", user);
         TDatabaseWriter::Parse(ReadText(descriptions / "database.txt")).WriteFiles(output / "program");
