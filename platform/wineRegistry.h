@@ -126,7 +126,9 @@ public:
     bool InBatch();
 
     // Whether a wineserver runs for the current prefix: it holds a POSIX write lock on the file "lock" of its
-    // server folder.
+    // server folder where this process's environment puts that folder, or a wineserver process of this user
+    // works in a folder of that name under any other base (a server started with another TMPDIR). Cheap
+    // enough to ask before every write: one walk of /proc at most.
     bool WineServerRunning();
 
     // Test seams. The folder that stands for /run/user/<uid> (empty restores it).
