@@ -678,11 +678,16 @@ void TWineRegistry::MarkChanged(THiveFile hive) {
     TCachedHive& entry = Entry(hive);
     entry.Dirty = true;
     Renew(entry);
+    entry.LastChange = entry.Version;
 }
 
 std::vector<TWineRegistry::TPendingSave> TWineRegistry::TakeChanged() {
+    std::array<THiveFile, 3> hives = {THiveFile::System, THiveFile::User, THiveFile::UserDefault};
+    std::sort(hives.begin(), hives.end(), [this](THiveFile a, THiveFile b) {
+        return FEntries[static_cast<size_t>(a)]->LastChange < FEntries[static_cast<size_t>(b)]->LastChange;
+    });
     std::vector<TPendingSave> saves;
-    for (THiveFile hive : {THiveFile::System, THiveFile::User, THiveFile::UserDefault}) {
+    for (THiveFile hive : hives) {
         TCachedHive& entry = *FEntries[static_cast<size_t>(hive)];
         if (entry.Dirty && entry.Hive)
             saves.push_back({hive, entry.Hive->Text(), entry.Mode, entry.Hive.get()});
@@ -693,7 +698,9 @@ std::vector<TWineRegistry::TPendingSave> TWineRegistry::TakeChanged() {
 bool TWineRegistry::SaveTaken(std::vector<TPendingSave>& saves) {
     bool all = true;
     for (TPendingSave& save : saves) {
-        const bool written = WriteHiveFile(save);
+        // Once a save failed, the later hives keep their files: the one saved last holds what tells that the
+        // job is not done (a removal's Uninstall entry).
+        const bool written = all && WriteHiveFile(save);
         std::lock_guard<std::mutex> guard(FMutex);
         BeginCall();
         TCachedHive& entry = *FEntries[static_cast<size_t>(save.Hive)];

@@ -890,4 +890,88 @@ TEST_F(RegistryWritersTest, OtherThreadsWaitForTheBatchAndAServerStartedMeanwhil
     EXPECT_EQ(ReadAcme("Path"), "C:\\Acme");
 }
 
+// A removal cut off between the saves of its two hives: killed while the second one is written, or with
+// the first save failing. The Uninstall entry, deleted last, is in the hive saved last, so its file still
+// holds the entry whatever happened to the other one.
+struct TCutRemoval {
+    const char* What;
+    bool EntryInUser;
+    bool Killed;
+};
+
+void PrintTo(const TCutRemoval& cut, std::ostream* out) {
+    *out << cut.What;
+}
+
+class CutRemoval : public RegistryWritersTest, public testing::WithParamInterface<TCutRemoval> {};
+
+TEST_P(CutRemoval, LeavesTheUninstallEntryInItsFile) {
+    const TCutRemoval& cut = GetParam();
+    const std::string entry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Acme";
+    THiveBuilder system(THiveBuilder::System), user(THiveBuilder::User);
+    system.Key("Software\\Acme").String("Path", "C:\\Acme").Dword("N", 1);
+    user.Key("Software\\Mine").String("A", "b").String("B", "c");
+    (cut.EntryInUser ? user : system).Key(entry).String("DisplayName", "Acme");
+    FMachine.WriteRegistryFile("system.reg", system.Text());
+    FMachine.WriteRegistryFile("user.reg", user.Text());
+    const HKEY entryRoot = cut.EntryInUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const fs::path entryFile = FMachine.Prefix() / (cut.EntryInUser ? "user.reg" : "system.reg");
+    const fs::path otherFile = FMachine.Prefix() / (cut.EntryInUser ? "system.reg" : "user.reg");
+    const std::string entryBefore = ReadHostFile(entryFile);
+    const std::string otherBefore = ReadHostFile(otherFile);
+
+    // The entry's hive is changed first, then the other one, and last the entry is deleted: neither the
+    // order of the files nor that of the first changes saves the entry's hive last.
+    auto remove = [&] {
+        TRegistryBatch batch;
+        bool changed = batch.Begun();
+        auto deleteValue = [&](HKEY root, const char* key, const char* name) {
+            TRegistry registry;
+            registry.SetRootKey(root);
+            changed = registry.OpenKey(key, false) && registry.DeleteValue(name) && changed;
+        };
+        if (cut.EntryInUser) {
+            deleteValue(HKEY_CURRENT_USER, "\\Software\\Mine", "B");
+            deleteValue(HKEY_LOCAL_MACHINE, "\\Software\\Acme", "N");
+        } else {
+            deleteValue(HKEY_LOCAL_MACHINE, "\\Software\\Acme", "N");
+            deleteValue(HKEY_CURRENT_USER, "\\Software\\Mine", "B");
+        }
+        changed = DeleteKey(entryRoot, "\\" + entry) && changed;
+        return changed && batch.Commit();
+    };
+    if (cut.Killed) {
+        EXPECT_EQ(InChild([&] {
+                      int saves = 0;
+                      TWineRegistry::SetSaveHookForTesting([&](int stage) {
+                          if (stage == 1 && ++saves == 2)
+                              _exit(7);
+                          return true;
+                      });
+                      remove();
+                  }),
+                  7);
+        EXPECT_NE(ReadHostFile(otherFile), otherBefore);
+    } else {
+        int saves = 0;
+        TWineRegistry::SetSaveHookForTesting([&](int stage) { return stage != 2 || ++saves != 1; });
+        EXPECT_FALSE(remove());
+        EXPECT_EQ(saves, 1);
+        EXPECT_EQ(ReadHostFile(otherFile), otherBefore);
+    }
+    EXPECT_EQ(ReadHostFile(entryFile), entryBefore);
+    TRegistry registry(KEY_READ);
+    registry.SetRootKey(entryRoot);
+    EXPECT_TRUE(registry.KeyExists("\\" + entry));
+}
+
+INSTANTIATE_TEST_SUITE_P(Removals, CutRemoval,
+                         testing::Values(TCutRemoval{"EntryInHKLMKilledBetweenTheSaves", false, true},
+                                         TCutRemoval{"EntryInHKCUKilledBetweenTheSaves", true, true},
+                                         TCutRemoval{"EntryInHKLMFirstSaveFails", false, false},
+                                         TCutRemoval{"EntryInHKCUFirstSaveFails", true, false}),
+                         [](const testing::TestParamInfo<TCutRemoval>& row) {
+                             return std::string(row.param.What);
+                         });
+
 } // namespace
