@@ -483,27 +483,18 @@ public:
         }
         return FStarter > 0;
     }
-    // Waits until the server is up: the command that started it has ended (it ends once its server in the
-    // background is ready, which takes the lock over from it) and a server holds the lock of the prefix's
-    // server folder in a folder below Base (Debian's Wine: $TMPDIR/wine-XXXXXX/server-...). That folder, or
-    // empty.
+    // Waits until the server is up: the command that started it has ended, as it does once its server in
+    // the background is ready (and holds the lock). Then the folder below Base where a server holds the lock
+    // of the prefix's server folder (Debian's Wine: $TMPDIR/wine-XXXXXX/server-...), or empty.
     fs::path WaitUntilUp(const fs::path& base) {
-        fs::path found;
-        PollUntil([&] {
-            int status = 0;
-            if (FStarter > 0 && waitpid(FStarter, &status, WNOHANG) == FStarter) {
-                FStarter = -1;
-                FStarted = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-            }
-            if (FStarter > 0)
-                return false;
-            std::error_code error;
-            for (const auto& item : fs::directory_iterator(base, error))
-                if (LockHolder(item.path() / FServerFolderName / "lock") > 0)
-                    found = item.path() / FServerFolderName;
-            return !found.empty() || !FStarted;
-        });
-        return found;
+        if (!PollUntil([&] { return waitpid(FStarter, nullptr, WNOHANG) == FStarter; }))
+            return {};
+        FStarter = -1;
+        std::error_code error;
+        for (const auto& item : fs::directory_iterator(base, error))
+            if (LockHolder(item.path() / FServerFolderName / "lock") > 0)
+                return item.path() / FServerFolderName;
+        return {};
     }
     // Ends the server as the system does at shutdown (SIGTERM: it saves the registry and exits, where its
     // -k takes seconds), and waits until it is gone.
@@ -534,7 +525,6 @@ private:
     fs::path FLog;
     std::string FServerFolderName;
     pid_t FStarter = -1;
-    bool FStarted = false;
 };
 
 // Where a real server runs, against where KV looks by its own environment.
