@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -675,11 +678,16 @@ void TWineRegistry::MarkChanged(THiveFile hive) {
     TCachedHive& entry = Entry(hive);
     entry.Dirty = true;
     Renew(entry);
+    entry.LastChange = entry.Version;
 }
 
 std::vector<TWineRegistry::TPendingSave> TWineRegistry::TakeChanged() {
+    std::array<THiveFile, 3> hives = {THiveFile::System, THiveFile::User, THiveFile::UserDefault};
+    std::sort(hives.begin(), hives.end(), [this](THiveFile a, THiveFile b) {
+        return FEntries[static_cast<size_t>(a)]->LastChange < FEntries[static_cast<size_t>(b)]->LastChange;
+    });
     std::vector<TPendingSave> saves;
-    for (THiveFile hive : {THiveFile::System, THiveFile::User, THiveFile::UserDefault}) {
+    for (THiveFile hive : hives) {
         TCachedHive& entry = *FEntries[static_cast<size_t>(hive)];
         if (entry.Dirty && entry.Hive)
             saves.push_back({hive, entry.Hive->Text(), entry.Mode, entry.Hive.get()});
@@ -690,7 +698,9 @@ std::vector<TWineRegistry::TPendingSave> TWineRegistry::TakeChanged() {
 bool TWineRegistry::SaveTaken(std::vector<TPendingSave>& saves) {
     bool all = true;
     for (TPendingSave& save : saves) {
-        const bool written = WriteHiveFile(save);
+        // Once a save failed, the later hives keep their files: the one saved last holds what tells that the
+        // job is not done (a removal's Uninstall entry).
+        const bool written = all && WriteHiveFile(save);
         std::lock_guard<std::mutex> guard(FMutex);
         BeginCall();
         TCachedHive& entry = *FEntries[static_cast<size_t>(save.Hive)];
@@ -820,40 +830,96 @@ void TWineRegistry::AbandonBatch() {
     FWriteMutex.unlock();
 }
 
+namespace {
+
+// The last component of a link's target as /proc shows it, without the mark of a removed target (a server
+// whose folder or program file was deleted still runs).
+std::string_view LinkTargetName(const char* target) {
+    std::string_view text(target);
+    constexpr std::string_view Deleted = " (deleted)";
+    if (text.size() > Deleted.size() && text.substr(text.size() - Deleted.size()) == Deleted)
+        text.remove_suffix(Deleted.size());
+    const size_t slash = text.rfind('/');
+    return slash == std::string_view::npos ? text : text.substr(slash + 1);
+}
+
+bool ReadLinkName(int folder, const std::string& path, char (&buffer)[PATH_MAX], std::string_view& name) {
+    const ssize_t length = readlinkat(folder, path.c_str(), buffer, sizeof buffer - 1);
+    if (length <= 0)
+        return false;
+    buffer[length] = '\0';
+    name = LinkTargetName(buffer);
+    return true;
+}
+
+// Whether a lock is held on the file "lock" of a server folder.
+bool ServerLockHeld(const fs::path& serverFolder) {
+    TFileDescriptor fd(open((serverFolder / "lock").c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid())
+        return false;
+    struct flock query {};
+    query.l_type = F_WRLCK;
+    query.l_whence = SEEK_SET;
+    return fcntl(fd.Get(), F_GETLK, &query) == 0 && query.l_type != F_UNLCK;
+}
+
+// Where the server of a prefix puts its server folder, given this process's environment.
+fs::path ServerFolderHere(const fs::path& prefix, const std::string& serverName) {
+    const fs::path runtime = RuntimeFolder();
+    if (IsFolder(runtime))
+        return runtime / "wine" / serverName;
+    std::string tag;
+    TFileDescriptor fd(open((prefix / "wineserver").c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Valid())
+        ReadAll(fd.Get(), tag);
+    tag = Trim(tag);
+    if (!tag.empty() && tag.find('/') == std::string::npos && tag != "." && tag != "..") {
+        const char* tmp = std::getenv("TMPDIR");
+        return fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / tag / serverName;
+    }
+    return fs::path("/tmp") / (".wine-" + std::to_string(getuid())) / serverName;
+}
+
+// Whether a wineserver process of this user works in a folder named ServerName, whatever the folder above
+// it: a server started with another TMPDIR or runtime folder than ours. A server makes its server folder its
+// working folder for its whole life. Processes whose entries cannot be read (other users', ended ones) are
+// passed over; only the user's own processes get a second look.
+bool ServerProcessRunning(std::string_view serverName) {
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir("/proc"), closedir);
+    if (!listing)
+        return false;
+    const int proc = dirfd(listing.get());
+    const uid_t ownUser = getuid();
+    char target[PATH_MAX];
+    std::string path;
+    while (const dirent* item = readdir(listing.get())) {
+        if (item->d_name[0] < '1' || item->d_name[0] > '9')
+            continue;
+        struct stat info {};
+        if (fstatat(proc, item->d_name, &info, 0) != 0 || info.st_uid != ownUser)
+            continue;
+        std::string_view name;
+        path.assign(item->d_name).append("/exe");
+        if (!ReadLinkName(proc, path, target, name) || name.substr(0, 10) != "wineserver")
+            continue;
+        path.assign(item->d_name).append("/cwd");
+        if (ReadLinkName(proc, path, target, name) && name == serverName)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool TWineRegistry::WineServerRunning() {
-    fs::path prefix = PrefixFolder();
+    const fs::path prefix = PrefixFolder();
     struct stat info {};
     if (stat(prefix.c_str(), &info) != 0)
         return false;
     char serverName[64];
     std::snprintf(serverName, sizeof serverName, "server-%llx-%llx",
                   static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
-    fs::path runtime = RuntimeFolder();
-    fs::path serverFolder;
-    if (IsFolder(runtime)) {
-        serverFolder = runtime / "wine" / serverName;
-    } else {
-        std::string tag;
-        TFileDescriptor fd(open((prefix / "wineserver").c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.Valid())
-            ReadAll(fd.Get(), tag);
-        tag = Trim(tag);
-        if (!tag.empty() && tag.find('/') == std::string::npos && tag != "." && tag != "..") {
-            const char* tmp = std::getenv("TMPDIR");
-            serverFolder = fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / tag / serverName;
-        } else {
-            serverFolder = fs::path("/tmp") / (".wine-" + std::to_string(getuid())) / serverName;
-        }
-    }
-    int fd = open((serverFolder / "lock").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct flock query {};
-    query.l_type = F_WRLCK;
-    query.l_whence = SEEK_SET;
-    bool locked = fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK;
-    close(fd);
-    return locked;
+    return ServerLockHeld(ServerFolderHere(prefix, serverName)) || ServerProcessRunning(serverName);
 }
 
 } // namespace platform

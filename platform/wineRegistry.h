@@ -68,12 +68,15 @@ void SplitKeyPath(std::string_view path, std::vector<std::string_view>& names);
 //
 // A batch groups the changes of a job (a removal): BeginBatch takes the writers' lock for the batch, each
 // change of the batch is made in memory only and seen at once by every reader of this process, and
-// CommitBatch saves each changed hive once, atomically as a single change is saved. A change refused inside
-// a batch (a key that is not there, a hive that cannot be written) changes nothing and leaves the batch's
-// other changes standing: the caller chooses to commit them or to abandon them all. The batch is its
-// thread's: changes of other threads wait for its end (bounded as above), and it must be committed or
-// abandoned on the thread that began it. Batches nest: an inner commit or abandon only closes the inner
-// batch, and the outermost one decides.
+// CommitBatch saves each changed hive once, atomically as a single change is saved, in the order of their
+// last changes: the hive changed last is saved last, and after a failed save no later one is made. A
+// removal deletes its program's Uninstall entry last, so the hive that holds it is saved last: a removal cut
+// off between two saves still shows the program as installed, and the next removal finishes it. A change
+// refused inside a batch (a key that is not there, a hive that cannot be written) changes nothing and
+// leaves the batch's other changes standing: the caller chooses to commit them or to abandon them all. The
+// batch is its thread's: changes of other threads wait for its end (bounded as above), and it must be
+// committed or abandoned on the thread that began it. Batches nest: an inner commit or abandon only closes
+// the inner batch, and the outermost one decides.
 class TWineRegistry {
 public:
     static TWineRegistry& Instance();
@@ -115,10 +118,12 @@ public:
     // Begins a batch (see above): Ok, or AccessDenied while a wineserver runs or when the writers' lock
     // cannot be had within the bounded wait, or Failed without a prefix; no batch is open after a failure.
     TRegistryStatus BeginBatch();
-    // Saves each hive that the batch changed, and ends the batch whatever the result. Ok when every save
-    // succeeded; AccessDenied when a wineserver started meanwhile (nothing is saved); Failed when a save
-    // failed (that hive keeps its file as it was; the others are saved). Changes that were not saved are
-    // dropped: the next call reads the files again.
+    // Saves each hive that the batch changed, the one changed last at the end, and ends the batch whatever
+    // the result. Ok when every save succeeded; AccessDenied when a wineserver started meanwhile (nothing is
+    // saved); Failed when a save failed: that hive keeps its file as it was and the hives after it are not
+    // saved either (saving the last one, a removal's Uninstall entry, would hide a removal half done), while
+    // those before it stay saved. Changes that were not saved are dropped: the next call reads the files
+    // again.
     TRegistryStatus CommitBatch();
     // Ends the batch and drops its changes.
     void AbandonBatch();
@@ -126,7 +131,9 @@ public:
     bool InBatch();
 
     // Whether a wineserver runs for the current prefix: it holds a POSIX write lock on the file "lock" of its
-    // server folder.
+    // server folder where this process's environment puts that folder, or a wineserver process of this user
+    // works in a folder of that name under any other base (a server started with another TMPDIR). Cheap
+    // enough to ask before every write: one walk of /proc at most.
     bool WineServerRunning();
 
     // Test seams. The folder that stands for /run/user/<uid> (empty restores it).
@@ -154,6 +161,9 @@ private:
         bool Dirty = false;
         // Taken anew (from the registry's counter) whenever the tree is replaced or changed.
         uint64_t Version = 0;
+        // When the unsaved tree was last changed (the registry's counter): changed hives are saved in this
+        // order.
+        uint64_t LastChange = 0;
         // The file's change stamp taken before its last full check (0: none).
         TChangeStamp Stamp = 0;
         // Records the file that the tree now stands for.
@@ -206,9 +216,10 @@ private:
     // prefix, a running wineserver) are made here. Change marks what it changed with MarkChanged.
     TRegistryStatus WriteUnderLock(const std::function<TRegistryStatus()>& change);
     void MarkChanged(THiveFile hive);
-    // Takes the text of every changed hive (FMutex held).
+    // Takes the text of every changed hive (FMutex held), in the order of their last changes.
     std::vector<TPendingSave> TakeChanged();
-    // Writes the taken texts (FMutex not held) and records the new files (FMutex taken for that).
+    // Writes the taken texts in their order (FMutex not held) and records the new files (FMutex taken for
+    // that); after a failed write the rest are not written, and their changes are dropped.
     bool SaveTaken(std::vector<TPendingSave>& saves);
     bool WriteHiveFile(const TPendingSave& save);
     void Invalidate(THiveFile hive);

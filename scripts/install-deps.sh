@@ -10,6 +10,7 @@ packages=(
   zlib1g-dev libssl-dev libcurl4-openssl-dev libturbojpeg0-dev libcpp-httplib-dev libicu-dev
   attr e2fsprogs
   qt6-base-dev fonts-dejavu-core
+  wine64 # a real wineserver, which the registry tests run beside the registry
 )
 
 missing=()

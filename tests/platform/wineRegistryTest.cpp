@@ -1,21 +1,28 @@
 #include "platform/wineRegistry.h"
 
+#include "platform/processes.h"
 #include "platform/registry.h"
+#include "support/childProcess.h"
 #include "support/hiveBuilder.h"
+#include "support/scopedVariable.h"
 #include "support/tempMachine.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <optional>
 #include <signal.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace platform;
@@ -352,6 +359,251 @@ TEST_F(WineRegistryTest, ALockInAnotherBaseFolderIsNotThisPrefixsServer) {
     EXPECT_FALSE(TWineRegistry::Instance().WineServerRunning());
 }
 
+// A wineserver is also known from outside, whatever base folder its environment chose: a process of the user
+// whose program file is named wineserver... and whose working folder is named after the prefix's server
+// folder. Stand-ins (the machine's sleep under another name) run in the folder as a server would.
+TEST_F(WineRegistryTest, AServerProcessIsKnownByItsNameItsUserAndItsWorkingFolder) {
+    const std::string serverName = ServerFolderName(FMachine.Prefix());
+    const fs::path root = FMachine.Root();
+    struct TCase {
+        const char* What;
+        const char* Program;
+        fs::path Folder;
+        int User;
+        bool Running;
+    } cases[] = {
+        {"Debian's server under another TMPDIR", "wineserver64",
+         root / "elsewhere" / "wine-Ab12Cd" / serverName, -1, true},
+        {"a server under any base", "wineserver", root / "any" / serverName, -1, true},
+        {"another program in the server folder", "wine64", root / "elsewhere" / "wine-Ab12Cd" / serverName,
+         -1, false},
+        {"the server of another prefix", "wineserver64", root / "elsewhere" / "server-fe00-1", -1, false},
+        {"another user's server", "wineserver64", root / "other-user" / serverName, 65534, false},
+    };
+    const fs::path here = fs::current_path();
+    for (const TCase& c : cases) {
+        if (c.User >= 0 && geteuid() != 0)
+            continue; // only root can start a process of another user
+        const fs::path program = root / "bin" / c.What / c.Program;
+        TChildProcess::CopySleepProgram(program);
+        fs::create_directories(c.Folder);
+        fs::permissions(c.Folder, fs::perms::all);
+        TChildProcess process;
+        // The child takes the working folder along.
+        fs::current_path(c.Folder);
+        const bool started = process.Start(program, {c.Program, "60"}, c.User);
+        fs::current_path(here);
+        ASSERT_TRUE(started) << c.What;
+        EXPECT_EQ(TWineRegistry::Instance().WineServerRunning(), c.Running) << c.What;
+        EXPECT_EQ(WriteAcme("Path", c.What), !c.Running) << c.What;
+    }
+}
+
+// The machine's real wineserver: "wineserver" on PATH, else the one of Debian's wine64; empty when there is
+// none.
+fs::path FindWineServer() {
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "";
+    for (size_t start = 0; start <= folders.size();) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos)
+            end = folders.size();
+        const fs::path candidate = fs::path(folders.substr(start, end - start)) / "wineserver";
+        if (end > start && access(candidate.c_str(), X_OK) == 0 && fs::is_regular_file(candidate))
+            return candidate;
+        start = end + 1;
+    }
+    const fs::path debian = "/usr/lib/wine/wineserver64";
+    return access(debian.c_str(), X_OK) == 0 ? debian : fs::path();
+}
+
+// The process that holds a write lock on a file, 0 when none does.
+pid_t LockHolder(const fs::path& file) {
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    struct flock query {};
+    query.l_type = F_WRLCK;
+    query.l_whence = SEEK_SET;
+    const bool locked = fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK;
+    close(fd);
+    return locked ? query.l_pid : 0;
+}
+
+// Polls Done until it holds, for a bounded time.
+bool PollUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// A real wineserver of the test's prefix, started with an environment of its own. It leaves the process it
+// was started as and runs on in the background, so the server is not the test's child: whatever is left of
+// it when the guard goes, also after a failed assertion, is found by its working folder (the prefix's server
+// folder) and killed.
+class TRealWineServer {
+public:
+    TRealWineServer(fs::path program, std::vector<std::string> environment, fs::path log, std::string folder)
+        : FProgram(std::move(program)), FEnvironment(std::move(environment)), FLog(std::move(log)),
+          FServerFolderName(std::move(folder)) {}
+    ~TRealWineServer() {
+        for (pid_t server : ServerProcesses())
+            kill(server, SIGKILL);
+        if (FStarter > 0) {
+            kill(FStarter, SIGKILL);
+            waitpid(FStarter, nullptr, 0);
+        }
+    }
+    TRealWineServer(const TRealWineServer&) = delete;
+    TRealWineServer& operator=(const TRealWineServer&) = delete;
+
+    // Starts "wineserver -p", a server that runs on until it is ended.
+    bool Start() {
+        std::vector<std::string> arguments = {FProgram.string(), "-p"};
+        std::vector<char*> argv, envp;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        for (std::string& variable : FEnvironment)
+            envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        FStarter = fork();
+        if (FStarter == 0) {
+            int out = open(FLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            if (out >= 0) {
+                dup2(out, 1);
+                dup2(out, 2);
+            }
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        return FStarter > 0;
+    }
+    // Waits until the server is up: the command that started it has ended, as it does once its server in
+    // the background is ready (and holds the lock). Then the folder below Base where a server holds the lock
+    // of the prefix's server folder (Debian's Wine: $TMPDIR/wine-XXXXXX/server-...), or empty.
+    fs::path WaitUntilUp(const fs::path& base) {
+        if (!PollUntil([&] { return waitpid(FStarter, nullptr, WNOHANG) == FStarter; }))
+            return {};
+        FStarter = -1;
+        std::error_code error;
+        for (const auto& item : fs::directory_iterator(base, error))
+            if (LockHolder(item.path() / FServerFolderName / "lock") > 0)
+                return item.path() / FServerFolderName;
+        return {};
+    }
+    // Ends the server as the system does at shutdown (SIGTERM: it saves the registry and exits, where its
+    // -k takes seconds), and waits until it is gone.
+    bool End(const fs::path& serverFolder) const {
+        const std::vector<pid_t> servers = ServerProcesses();
+        for (pid_t server : servers)
+            kill(server, SIGTERM);
+        return !servers.empty() &&
+               PollUntil([&] { return LockHolder(serverFolder / "lock") == 0 && ServerProcesses().empty(); });
+    }
+    // The user's wineserver processes that work in the prefix's server folder, under any base.
+    std::vector<pid_t> ServerProcesses() const {
+        std::vector<pid_t> servers;
+        for (const TProcessEntry& process : CreateProcessSnapshot()) {
+            const fs::path proc = "/proc/" + std::to_string(process.ProcessId);
+            std::error_code error;
+            const std::string name = fs::read_symlink(proc / "exe", error).filename().string();
+            const fs::path folder = fs::read_symlink(proc / "cwd", error);
+            if (!error && name.rfind("wineserver", 0) == 0 && folder.filename() == FServerFolderName)
+                servers.push_back(static_cast<pid_t>(process.ProcessId));
+        }
+        return servers;
+    }
+
+private:
+    fs::path FProgram;
+    std::vector<std::string> FEnvironment;
+    fs::path FLog;
+    std::string FServerFolderName;
+    pid_t FStarter = -1;
+};
+
+// Where a real server runs, against where KV looks by its own environment.
+struct TServerEnvironment {
+    const char* What;
+    // KV's side: /run/user/<uid> (its stand-in) is there; TMPDIR and XDG_RUNTIME_DIR are set.
+    bool RuntimeFolder;
+    bool Variables;
+    // The server's side: XDG_RUNTIME_DIR is set (to a folder of its own); TMPDIR is KV's.
+    bool ServerRuntime;
+    bool SameTmpDir;
+};
+
+void PrintTo(const TServerEnvironment& environment, std::ostream* out) {
+    *out << environment.What;
+}
+
+class RealWineServer : public WineRegistryTest, public testing::WithParamInterface<TServerEnvironment> {};
+
+TEST_P(RealWineServer, IsFoundWhereverItsEnvironmentPutItsFolder) {
+    const fs::path program = FindWineServer();
+    if (program.empty())
+        GTEST_SKIP() << "no wineserver on this machine";
+    // Such a server's folder would lie outside the test's own, and KV would find its lock there anyway.
+    if (fs::is_directory(fs::path("/run/user") / std::to_string(getuid())))
+        GTEST_SKIP() << "every wineserver of this user puts its folder under /run/user/" << getuid();
+    const TServerEnvironment& where = GetParam();
+    const fs::path root = FMachine.Root();
+    if (!where.RuntimeFolder)
+        TWineRegistry::SetRuntimeFolderForTesting(root / "no-run-user");
+    std::optional<TScopedVariable> tmp, runtime;
+    if (!where.Variables) {
+        tmp.emplace("TMPDIR", nullptr);
+        runtime.emplace("XDG_RUNTIME_DIR", nullptr);
+    }
+    const fs::path serverTmp = where.SameTmpDir ? root / "tmp" : root / "server-tmp";
+    fs::create_directories(serverTmp);
+    fs::create_directories(root / "server-home");
+    const char* path = std::getenv("PATH");
+    std::vector<std::string> environment = {std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin"),
+                                            "HOME=" + (root / "server-home").string(),
+                                            "USER=" + std::string(TTempMachine::UserName),
+                                            "WINEPREFIX=" + FMachine.Prefix().string(),
+                                            "TMPDIR=" + serverTmp.string(),
+                                            "WINEDEBUG=-all"};
+    if (where.ServerRuntime) {
+        fs::create_directories(root / "server-run");
+        environment.push_back("XDG_RUNTIME_DIR=" + (root / "server-run").string());
+    }
+    const std::string before = ReadHostFile(SystemFile());
+
+    TRealWineServer server(program, environment, root / "wineserver.log",
+                           ServerFolderName(FMachine.Prefix()));
+    ASSERT_TRUE(server.Start());
+    const fs::path folder = server.WaitUntilUp(serverTmp);
+    if (folder.empty() && !server.ServerProcesses().empty())
+        GTEST_SKIP() << program << " does not put its folder under TMPDIR";
+    ASSERT_FALSE(folder.empty()) << ReadHostFile(root / "wineserver.log");
+
+    EXPECT_TRUE(TWineRegistry::Instance().WineServerRunning());
+    EXPECT_FALSE(WriteAcme("Path", "while the server runs"));
+    EXPECT_FALSE(TRegistryBatch().Begun());
+    EXPECT_EQ(ReadHostFile(SystemFile()), before);
+
+    ASSERT_TRUE(server.End(folder));
+    EXPECT_FALSE(TWineRegistry::Instance().WineServerRunning());
+    // The server saved the registry as it ends; KV goes on with Wine's files.
+    EXPECT_TRUE(WriteAcme("Path", "after the server"));
+    EXPECT_EQ(ReadAcme("Path"), "after the server");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environments, RealWineServer,
+    testing::Values(TServerEnvironment{"ServerWithItsOwnTmpDirAndRuntimeDir", true, true, true, false},
+                    TServerEnvironment{"NoRuntimeFolderAnywhere", false, true, false, false},
+                    TServerEnvironment{"KVWithoutTmpDirOrRuntimeDir", false, false, true, false},
+                    TServerEnvironment{"SameTmpDirFoundThroughItsLock", false, true, false, true}),
+    [](const testing::TestParamInfo<TServerEnvironment>& row) { return std::string(row.param.What); });
+
 TEST_F(WineRegistryTest, HivesThatMustNotBeWrittenRefuseReadWriteOpens) {
     struct TCase {
         const char* What;
@@ -627,5 +879,89 @@ TEST_F(RegistryWritersTest, OtherThreadsWaitForTheBatchAndAServerStartedMeanwhil
     EXPECT_EQ(ReadHostFile(SystemFile()), systemBefore);
     EXPECT_EQ(ReadAcme("Path"), "C:\\Acme");
 }
+
+// A removal cut off between the saves of its two hives: killed while the second one is written, or with
+// the first save failing. The Uninstall entry, deleted last, is in the hive saved last, so its file still
+// holds the entry whatever happened to the other one.
+struct TCutRemoval {
+    const char* What;
+    bool EntryInUser;
+    bool Killed;
+};
+
+void PrintTo(const TCutRemoval& cut, std::ostream* out) {
+    *out << cut.What;
+}
+
+class CutRemoval : public RegistryWritersTest, public testing::WithParamInterface<TCutRemoval> {};
+
+TEST_P(CutRemoval, LeavesTheUninstallEntryInItsFile) {
+    const TCutRemoval& cut = GetParam();
+    const std::string entry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Acme";
+    THiveBuilder system(THiveBuilder::System), user(THiveBuilder::User);
+    system.Key("Software\\Acme").String("Path", "C:\\Acme").Dword("N", 1);
+    user.Key("Software\\Mine").String("A", "b").String("B", "c");
+    (cut.EntryInUser ? user : system).Key(entry).String("DisplayName", "Acme");
+    FMachine.WriteRegistryFile("system.reg", system.Text());
+    FMachine.WriteRegistryFile("user.reg", user.Text());
+    const HKEY entryRoot = cut.EntryInUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const fs::path entryFile = FMachine.Prefix() / (cut.EntryInUser ? "user.reg" : "system.reg");
+    const fs::path otherFile = FMachine.Prefix() / (cut.EntryInUser ? "system.reg" : "user.reg");
+    const std::string entryBefore = ReadHostFile(entryFile);
+    const std::string otherBefore = ReadHostFile(otherFile);
+
+    // The entry's hive is changed first, then the other one, and last the entry is deleted: neither the
+    // order of the files nor that of the first changes saves the entry's hive last.
+    auto remove = [&] {
+        TRegistryBatch batch;
+        bool changed = batch.Begun();
+        auto deleteValue = [&](HKEY root, const char* key, const char* name) {
+            TRegistry registry;
+            registry.SetRootKey(root);
+            changed = registry.OpenKey(key, false) && registry.DeleteValue(name) && changed;
+        };
+        if (cut.EntryInUser) {
+            deleteValue(HKEY_CURRENT_USER, "\\Software\\Mine", "B");
+            deleteValue(HKEY_LOCAL_MACHINE, "\\Software\\Acme", "N");
+        } else {
+            deleteValue(HKEY_LOCAL_MACHINE, "\\Software\\Acme", "N");
+            deleteValue(HKEY_CURRENT_USER, "\\Software\\Mine", "B");
+        }
+        changed = DeleteKey(entryRoot, "\\" + entry) && changed;
+        return changed && batch.Commit();
+    };
+    if (cut.Killed) {
+        EXPECT_EQ(InChild([&] {
+                      int saves = 0;
+                      TWineRegistry::SetSaveHookForTesting([&](int stage) {
+                          if (stage == 1 && ++saves == 2)
+                              _exit(7);
+                          return true;
+                      });
+                      remove();
+                  }),
+                  7);
+        EXPECT_NE(ReadHostFile(otherFile), otherBefore);
+    } else {
+        int saves = 0;
+        TWineRegistry::SetSaveHookForTesting([&](int stage) { return stage != 2 || ++saves != 1; });
+        EXPECT_FALSE(remove());
+        EXPECT_EQ(saves, 1);
+        EXPECT_EQ(ReadHostFile(otherFile), otherBefore);
+    }
+    EXPECT_EQ(ReadHostFile(entryFile), entryBefore);
+    TRegistry registry(KEY_READ);
+    registry.SetRootKey(entryRoot);
+    EXPECT_TRUE(registry.KeyExists("\\" + entry));
+}
+
+INSTANTIATE_TEST_SUITE_P(Removals, CutRemoval,
+                         testing::Values(TCutRemoval{"EntryInHKLMKilledBetweenTheSaves", false, true},
+                                         TCutRemoval{"EntryInHKCUKilledBetweenTheSaves", true, true},
+                                         TCutRemoval{"EntryInHKLMFirstSaveFails", false, false},
+                                         TCutRemoval{"EntryInHKCUFirstSaveFails", true, false}),
+                         [](const testing::TestParamInfo<TCutRemoval>& row) {
+                             return std::string(row.param.What);
+                         });
 
 } // namespace
