@@ -24,6 +24,8 @@ constexpr int IdleIntervalMs = 50;
 constexpr const char* AllowedSchemes = "http,https";
 constexpr const char* LoopbackHosts = "localhost,127.0.0.1,::1";
 
+std::atomic<int64_t> TestDownloadLimit{0};
+
 void InitialiseCurl() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -90,6 +92,11 @@ bool HeaderNameIs(const std::string& line, const char* name) {
     return line.size() > length && line[length] == ':' && SameText(line.substr(0, length), name);
 }
 
+std::exception_ptr ReplyTooLong(int64_t limit) {
+    return std::make_exception_ptr(
+        EHttpReplyTooLong("The server's reply is longer than " + std::to_string(limit) + " bytes."));
+}
+
 std::exception_ptr ErrorOfCurlResult(CURLcode result, const char* detail) {
     const std::string text = (detail != nullptr && *detail != '\0') ? detail : curl_easy_strerror(result);
     switch (result) {
@@ -107,8 +114,8 @@ std::exception_ptr ErrorOfCurlResult(CURLcode result, const char* detail) {
 // One transfer of a client: the easy handle, the state its callbacks share, and the loop that drives it.
 class THttpTransfer {
 public:
-    THttpTransfer(THttpClient& client, const std::string* body, std::ostream& target)
-        : FClient(client), FBody(body), FTarget(target) {}
+    THttpTransfer(THttpClient& client, const std::string* body, std::ostream& target, int64_t bodyLimit)
+        : FClient(client), FBody(body), FTarget(target), FBodyLimit(bodyLimit) {}
     ~THttpTransfer();
     THttpTransfer(const THttpTransfer&) = delete;
     THttpTransfer& operator=(const THttpTransfer&) = delete;
@@ -141,6 +148,7 @@ private:
     THttpClient& FClient;
     const std::string* FBody;
     std::ostream& FTarget;
+    const int64_t FBodyLimit;
     CURL* FEasy = nullptr;
     CURLM* FMulti = nullptr;
     curl_slist* FHeaders = nullptr;
@@ -149,7 +157,9 @@ private:
     TClock::time_point FLastActivity;
 
     size_t FSent = 0;
+    // The final reply's body bytes (the progress count), and every body byte of the transfer (the bound's).
     int64_t FReceived = 0;
+    int64_t FBodyBytes = 0;
     bool FWriteOpen = false;
     bool FReadOpen = false;
 
@@ -370,6 +380,10 @@ void THttpTransfer::OnHeadersEnd() {
         return;
     FClient.FResponseCode = FStatus;
     if (FStatus <= 299) {
+        if (FAnnouncedLength > FBodyLimit) {
+            FError = ReplyTooLong(FBodyLimit);
+            return;
+        }
         FReadOpen = true;
         if (FClient.OnWorkBegin)
             Guard([this] {
@@ -394,6 +408,11 @@ size_t THttpTransfer::WriteCallback(char* data, size_t size, size_t count, void*
     transfer.Moved();
     if (transfer.Stopped())
         return 0;
+    transfer.FBodyBytes += static_cast<int64_t>(length);
+    if (transfer.FBodyBytes > transfer.FBodyLimit) {
+        transfer.FError = ReplyTooLong(transfer.FBodyLimit);
+        return 0;
+    }
     // The bodies of redirects and of error replies are nobody's data.
     if (!transfer.FReadOpen)
         return length;
@@ -449,7 +468,8 @@ THttpClient::THttpClient() {
 
 THttpClient::~THttpClient() = default;
 
-void THttpClient::Perform(const std::string& url, const std::string* body, std::ostream& target) {
+void THttpClient::Perform(const std::string& url, const std::string* body, std::ostream& target,
+                          int64_t bodyLimit) {
     if (FBusy)
         throw EHttpError("The HTTP client is already busy with a transfer");
     FBusy = true;
@@ -459,29 +479,38 @@ void THttpClient::Perform(const std::string& url, const std::string* body, std::
         bool& Busy;
         ~TIdle() { Busy = false; }
     } idle{FBusy};
-    THttpTransfer transfer(*this, body, target);
+    THttpTransfer transfer(*this, body, target, bodyLimit);
     transfer.Run(url);
 }
 
 std::string THttpClient::Post(const std::string& url, const TStringList& fields) {
     const std::string body = EncodeFormFields(fields, FOptions);
     std::ostringstream reply;
-    Perform(url, &body, reply);
+    Perform(url, &body, reply, ReplyBodyLimit);
     return reply.str();
 }
 
 void THttpClient::Get(const std::string& url, std::ostream& target) {
-    Perform(url, nullptr, target);
+    Perform(url, nullptr, target, DownloadLimit());
 }
 
 std::string THttpClient::Get(const std::string& url) {
     std::ostringstream reply;
-    Get(url, reply);
+    Perform(url, nullptr, reply, ReplyBodyLimit);
     return reply.str();
 }
 
 void THttpClient::Disconnect() {
     FDisconnectRequested = true;
+}
+
+int64_t DownloadLimit() {
+    const int64_t limit = TestDownloadLimit.load();
+    return limit > 0 ? limit : DownloadBodyLimit;
+}
+
+void SetDownloadLimitForTesting(int64_t bytes) {
+    TestDownloadLimit = bytes;
 }
 
 std::string EncodeFormFields(const TStringList& fields, THttpOptions options) {

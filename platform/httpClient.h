@@ -51,6 +51,28 @@ public:
     using EHttpError::EHttpError;
 };
 
+// The reply's body ran past the bound of its kind (below): the transfer was cut off there, as if the
+// connection had broken.
+class EHttpReplyTooLong : public EHttpError {
+public:
+    using EHttpError::EHttpError;
+};
+
+// ---- Bounds ----
+// What a server sends is bounded, so that no reply, whatever its length, makes the programs grow. Every
+// body byte that reaches the client counts (an error reply's body too), and a reply that announces a
+// longer body fails as soon as its headers have come.
+
+// A reply held in memory (Post, and Get into a string): the update server's replies are a few short lines.
+inline constexpr int64_t ReplyBodyLimit = 64 * 1024;
+// A body that Get streams into a target: far above any real program or database file.
+inline constexpr int64_t DownloadBodyLimit = int64_t{1} << 30;
+// The bound of a streamed Get: DownloadBodyLimit, or what a test set.
+int64_t DownloadLimit();
+// Sets the bound of a streamed Get for a test (a small one, so that a test need not send a gigabyte);
+// 0 restores DownloadBodyLimit.
+void SetDownloadLimitForTesting(int64_t bytes);
+
 // ---- The client ----
 
 // Whether an event counts the bytes received (the reply) or the bytes sent (a POST's body).
@@ -112,11 +134,13 @@ public:
     int RedirectMaximum() const { return FRedirectMaximum; }
     void SetRedirectMaximum(int maximum) { FRedirectMaximum = maximum; }
 
-    // Posts Fields ("name=value" lines) as a form body joined by "&" and returns the reply's body.
+    // Posts Fields ("name=value" lines) as a form body joined by "&" and returns the reply's body, which
+    // may be ReplyBodyLimit bytes long at most (longer fails with EHttpReplyTooLong).
     std::string Post(const std::string& url, const TStringList& fields);
-    // Fetches Url and writes the reply's body into Target as it arrives. When the transfer fails, Target may
-    // hold a part of the body.
+    // Fetches Url and writes the reply's body into Target as it arrives, DownloadLimit() bytes at most
+    // (longer fails with EHttpReplyTooLong). When the transfer fails, Target may hold a part of the body.
     void Get(const std::string& url, std::ostream& target);
+    // Fetches Url into memory: ReplyBodyLimit bytes at most, as for Post.
     std::string Get(const std::string& url);
 
     // Closes the connection. During a transfer (from its events, or from another thread) it makes the
@@ -133,7 +157,8 @@ public:
 
 private:
     friend class THttpTransfer;
-    void Perform(const std::string& url, const std::string* body, std::ostream& target);
+    // Body: the POST's form body, null for a GET. BodyLimit: the bound of the bytes received.
+    void Perform(const std::string& url, const std::string* body, std::ostream& target, int64_t bodyLimit);
 
     int FReadTimeout = 0;
     THttpRequest FRequest;

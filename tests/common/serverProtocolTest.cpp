@@ -254,6 +254,19 @@ TEST_F(PostServerRequestTest, EveryFailureOfTheRequestGivesMinus999) {
     EXPECT_EQ(PostUpdate(), -999);
 }
 
+TEST_F(PostServerRequestTest, AReplyIsReadUpToTheClientsBoundAndPastItTheRequestFails) {
+    const std::string head = "System=Rudarorovod\r\nCommand=Update\r\n\r\nResult=2\r\n";
+    const std::string full =
+        head + std::string(static_cast<size_t>(platform::ReplyBodyLimit) - head.size(), 'f');
+    AnswerWith(full);
+    EXPECT_EQ(PostUpdate(), 2);
+    AnswerWith(full + "f");
+    EXPECT_EQ(PostUpdate(), -999);
+    // A reply that never ends fails at the bound as a cut one does; its first lines are never read.
+    Server.NeverEnd("/communicate.php", head);
+    EXPECT_EQ(PostUpdate(), -999);
+}
+
 TEST_F(PostServerRequestTest, ARedirectIsFollowedForTheSubmissionOnly) {
     Server.Redirect("/communicate.php", Server.Url("/moved/communicate.php"), 301);
     Server.Answer("/moved/communicate.php", "System=Rudarorovod\r\nCommand=SubmitSoft\r\n\r\nResult=0\r\n");

@@ -13,6 +13,7 @@ using namespace std::chrono_literals;
 using platform::EHttpAborted;
 using platform::EHttpError;
 using platform::EHttpReadTimeout;
+using platform::EHttpReplyTooLong;
 using platform::EHttpSchemeRefused;
 using platform::EHttpStatusError;
 using platform::THttpClient;
@@ -51,6 +52,7 @@ protected:
         Client.SetHTTPOptions(platform::hoForceEncodeParams);
         Client.SetReadTimeout(5000);
     }
+    ~HttpClientTest() override { platform::SetDownloadLimitForTesting(0); }
 
     TTempMachine Machine;
     TLoopbackServer Server;
@@ -338,6 +340,118 @@ TEST_F(HttpClientTest, TheLoopbackIsReachedPastAProxyOfTheEnvironment) {
     TScopedVariable noProxy("no_proxy", "example.org");
     Server.Answer("/direct", "direct");
     EXPECT_EQ(Client.Get(Server.Url("/direct")), "direct");
+}
+
+// How a test fetches: a post and a GET into a string hold the reply in memory, a streamed GET does not.
+enum class TFetch { Post, GetIntoString, GetIntoStream };
+const char* const FetchNames[] = {"post", "get into a string", "get into a stream"};
+
+// How much of a body the client returned ("N bytes"), or the error it raised.
+std::string Fetch(THttpClient& client, TFetch how, const std::string& url) {
+    std::ostringstream target;
+    try {
+        switch (how) {
+        case TFetch::Post:
+            return std::to_string(client.Post(url, {"a=b"}).size()) + " bytes";
+        case TFetch::GetIntoString:
+            return std::to_string(client.Get(url).size()) + " bytes";
+        case TFetch::GetIntoStream:
+            client.Get(url, target);
+            return std::to_string(target.str().size()) + " bytes";
+        }
+    } catch (const EHttpReplyTooLong&) {
+        return "too long";
+    } catch (const EHttpStatusError& error) {
+        return std::string("status error: ") + error.what();
+    } catch (const EHttpError& error) {
+        return std::string("error: ") + error.what();
+    }
+    return "";
+}
+
+TEST_F(HttpClientTest, AReplyHeldInMemoryIsBoundedAndADownloadHasABoundOfItsOwn) {
+    constexpr int64_t downloadLimit = 100000;
+    platform::SetDownloadLimitForTesting(downloadLimit);
+    const auto replyLimit = static_cast<size_t>(platform::ReplyBodyLimit);
+    const auto streamLimit = static_cast<size_t>(downloadLimit);
+    const struct {
+        TFetch How;
+        size_t Length;
+        bool Announced;
+        bool Fits;
+    } cases[] = {
+        {TFetch::Post, replyLimit, true, true},
+        {TFetch::Post, replyLimit, false, true},
+        {TFetch::Post, replyLimit + 1, true, false},
+        {TFetch::Post, replyLimit + 1, false, false},
+        {TFetch::GetIntoString, replyLimit, true, true},
+        {TFetch::GetIntoString, replyLimit + 1, false, false},
+        // A download streams past the bound of a reply in memory, up to its own.
+        {TFetch::GetIntoStream, streamLimit, true, true},
+        {TFetch::GetIntoStream, streamLimit, false, true},
+        {TFetch::GetIntoStream, streamLimit + 1, true, false},
+        {TFetch::GetIntoStream, streamLimit + 1, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << FetchNames[static_cast<int>(c.How)] << ", " << c.Length << " bytes"
+                                        << (c.Announced ? " announced" : ""));
+        TLoopbackServer::TReply reply;
+        reply.Body = std::string(c.Length, 'r');
+        reply.AnnouncedLength = c.Announced ? -1 : -2;
+        Server.SetReply("/reply", reply);
+        EXPECT_EQ(Fetch(Client, c.How, Server.Url("/reply")),
+                  c.Fits ? std::to_string(c.Length) + " bytes" : "too long");
+    }
+    EXPECT_EQ(platform::DownloadLimit(), downloadLimit);
+    platform::SetDownloadLimitForTesting(0);
+    EXPECT_EQ(platform::DownloadLimit(), platform::DownloadBodyLimit);
+    EXPECT_EQ(platform::DownloadBodyLimit, int64_t{1} << 30);
+    EXPECT_EQ(platform::ReplyBodyLimit, 64 * 1024);
+}
+
+TEST_F(HttpClientTest, AReplyThatNeverEndsFailsAtTheBoundAsACutTransferDoes) {
+    platform::SetDownloadLimitForTesting(200000);
+    Server.NeverEnd("/endless", "System=Rudarorovod\r\nCommand=Update\r\n\r\nResult=1\r\n");
+    TEventLog log;
+    log.Attach(Client);
+    for (TFetch how : {TFetch::Post, TFetch::GetIntoString, TFetch::GetIntoStream}) {
+        SCOPED_TRACE(FetchNames[static_cast<int>(how)]);
+        log.Events.clear();
+        EXPECT_EQ(Fetch(Client, how, Server.Url("/endless")), "too long");
+        // The read side began and ended as for a broken connection.
+        EXPECT_EQ(log.Count("begin read"), 1u);
+        EXPECT_EQ(log.Events.back(), "end read");
+    }
+    // What reached a stream before the cut lies within the bound.
+    std::ostringstream target;
+    EXPECT_THROW(Client.Get(Server.Url("/endless"), target), EHttpError);
+    EXPECT_LE(target.str().size(), 200000u);
+    EXPECT_GT(target.str().size(), 0u);
+
+    // The client works on afterwards.
+    Server.Answer("/reply", "short");
+    EXPECT_EQ(Client.Post(Server.Url("/reply"), {"a=b"}), "short");
+}
+
+TEST_F(HttpClientTest, EveryBodyOfATransferCountsAndAnAnnouncedLengthPastTheBoundFailsAtOnce) {
+    // The endless body of an error reply, which nobody keeps, ends the transfer too.
+    TLoopbackServer::TReply failing;
+    failing.Status = 500;
+    failing.Reason = "Internal Server Error";
+    failing.Body = std::string(4096, 'e');
+    failing.AnnouncedLength = -2;
+    failing.Endless = true;
+    Server.SetReply("/failing", failing);
+    EXPECT_EQ(Fetch(Client, TFetch::Post, Server.Url("/failing")), "too long");
+
+    // A reply that announces more than the bound is refused when its headers come: its read side never
+    // begins, although the body it sends is short.
+    TEventLog log;
+    log.Attach(Client);
+    Server.CutShort("/huge", "abc", size_t{1} << 40);
+    EXPECT_EQ(Fetch(Client, TFetch::Post, Server.Url("/huge")), "too long");
+    EXPECT_EQ(log.Count("begin read"), 0u);
+    EXPECT_EQ(Fetch(Client, TFetch::GetIntoStream, Server.Url("/huge")), "too long");
 }
 
 } // namespace

@@ -15,6 +15,7 @@ namespace {
 constexpr size_t MaxConnections = 256;
 constexpr size_t MaxHeaderBytes = 64 * 1024;
 constexpr auto ClientSilenceLimit = std::chrono::seconds(10);
+constexpr size_t EndlessReplyLimit = 16 * 1024 * 1024;
 
 std::string ReadWholeFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -121,6 +122,14 @@ void TLoopbackServer::CutShort(const std::string& path, const std::string& body,
     SetReply(path, reply);
 }
 
+void TLoopbackServer::NeverEnd(const std::string& path, const std::string& piece) {
+    TReply reply;
+    reply.Body = piece;
+    reply.AnnouncedLength = -2;
+    reply.Endless = true;
+    SetReply(path, reply);
+}
+
 void TLoopbackServer::Trickle(const std::string& path, const std::string& body, size_t pieceSize,
                               std::chrono::milliseconds pause) {
     TReply reply;
@@ -177,8 +186,18 @@ TLoopbackServer::TWait TLoopbackServer::WaitReadable(int connection,
 }
 
 bool TLoopbackServer::SendAll(int connection, const std::string& data) const {
+    // A client that stops reading holds a send up for the silence limit at most, and never past the
+    // server's end.
     for (size_t sent = 0; sent < data.size();) {
-        const ssize_t count = send(connection, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        pollfd waits[2] = {{connection, POLLOUT, 0}, {FWakePipe[0], POLLIN, 0}};
+        const int ready =
+            poll(waits, 2, static_cast<int>(std::chrono::milliseconds(ClientSilenceLimit).count()));
+        if (ready <= 0 || waits[1].revents != 0)
+            return false;
+        const ssize_t count =
+            send(connection, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            continue;
         if (count <= 0)
             return false;
         sent += static_cast<size_t>(count);
@@ -286,6 +305,14 @@ void TLoopbackServer::SendReply(int connection, const TReply& reply) {
     head += "Connection: close\r\n\r\n";
     if (!SendAll(connection, head))
         return;
+    if (reply.Endless) {
+        // A client that closes makes a send fail; one that reads on is cut off at the limit.
+        for (size_t sent = 0; sent < EndlessReplyLimit && !reply.Body.empty(); sent += reply.Body.size())
+            if (!SendAll(connection, reply.Body))
+                return;
+        shutdown(connection, SHUT_WR);
+        return;
+    }
     const size_t pieceSize = reply.PieceSize == 0 ? reply.Body.size() : reply.PieceSize;
     for (size_t offset = 0; offset < reply.Body.size(); offset += pieceSize) {
         // A pause ends early when the server ends or the client has gone.

@@ -16,7 +16,8 @@
 // records it as it came (request line, headers in their order, body), and answers by the reply set for the
 // request's path (the target without its query); a path without a reply gets 404. Every connection carries
 // one request and is closed after the answer. Bounded: a connection that sends nothing for ten seconds is
-// dropped, at most 256 connections are served, and the destructor ends every connection, silent ones too.
+// dropped, at most 256 connections are served, a reply that never ends stops after 16 MiB, and the
+// destructor ends every connection, silent ones too.
 class TLoopbackServer {
 public:
     using THeaders = std::vector<std::pair<std::string, std::string>>;
@@ -35,6 +36,9 @@ public:
         std::chrono::milliseconds Pause{0};
         // Read the request and then say nothing, until the client leaves or the server ends.
         bool Silent = false;
+        // Send Body over and over after the head, announcing no length, until the client leaves or the
+        // server ends (or 16 MiB have gone, so that a client without a bound still sees an end).
+        bool Endless = false;
     };
 
     struct TRequest {
@@ -69,6 +73,8 @@ public:
     void Fail(const std::string& path, int status, const std::string& reason);
     // Announces Body's length plus Missing bytes, sends Body and closes the connection.
     void CutShort(const std::string& path, const std::string& body, size_t missing);
+    // A 200 reply whose body never ends: Piece again and again (see TReply::Endless).
+    void NeverEnd(const std::string& path, const std::string& piece);
     // Body in pieces with a pause before each.
     void Trickle(const std::string& path, const std::string& body, size_t pieceSize,
                  std::chrono::milliseconds pause);

@@ -113,6 +113,7 @@ private slots:
     void trayIconRestoresAMinimisedWindow();
     void realKVIsEndedAndStartedAgain();
     void kvNotRunningIsNotStarted();
+    void serverWhoseReplyNeverEnds();
 
 private:
     fs::path Program(const std::string& name) const { return FMachine->ProgramFolder() / name; }
@@ -870,6 +871,48 @@ void TfrmUpdate2Test::kvNotRunningIsNotStarted() {
     // Nothing starts in the next moments either.
     QTest::qWait(300);
     QCOMPARE(KVProcesses().size(), size_t{0});
+}
+
+void TfrmUpdate2Test::serverWhoseReplyNeverEnds() {
+    // An update request whose reply never ends goes the road of a request cut short.
+    const std::string reply =
+        "System=Rudarorovod\r\nCommand=Update\r\n\r\nResult=1\r\n\r\n\r\nP=" + FServer->Url("/files/p.exe") +
+        "\r\n";
+    std::vector<TBox> boxes;
+    for (bool endless : {false, true}) {
+        if (endless)
+            FServer->NeverEnd("/communicate.php", reply);
+        else
+            FServer->CutShort("/communicate.php", reply, 100);
+        FBoxes.clear();
+        auto window = MakeWindow();
+        QVERIFY(RunToEnd(*window));
+        QCOMPARE(BoxTexts(), Strings{"The current version is the latest version!"});
+        boxes.push_back(FBoxes[0]);
+        QCOMPARE(window->lstvDownload->topLevelItemCount(), 0);
+    }
+    QCOMPARE(boxes[1].Flags, boxes[0].Flags);
+    QCOMPARE(FServer->RequestCount(), size_t{2});
+
+    // A download that never ends stops at its bound as a cut one stops: the error is shown and an older
+    // download of the same name stays as it was, with no part of the new one beside it.
+    struct TLimit {
+        TLimit() { platform::SetDownloadLimitForTesting(100000); }
+        ~TLimit() { platform::SetDownloadLimitForTesting(0); }
+    } limit;
+    FBoxes.clear();
+    OfferFiles(FServer->Url("/files/p.exe"), "", "", Md5Text("x"), "", "");
+    FServer->NeverEnd("/files/p.exe", std::string(4096, 'p'));
+    FMachine->WriteHostFile(UpdateFolder("Rudarorovod_" + Today + ".exe"), "an older download");
+    auto window = MakeWindow();
+    window->show();
+    window->activateWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(FBoxes.size(), size_t{1}, 20000);
+    QCOMPARE(FBoxes[0].Flags, platform::MB_OK | platform::MB_ICONERROR);
+    QCOMPARE(FBoxes[0].Text, std::string("The server's reply is longer than 100000 bytes."));
+    QCOMPARE(UpdateFolderNames(), Strings{"Rudarorovod_" + Today + ".exe"});
+    QCOMPARE(ReadHostFile(UpdateFolder("Rudarorovod_" + Today + ".exe")), std::string("an older download"));
+    QCOMPARE(ReadHostFile(Program("KV.exe")), std::string("old program"));
 }
 
 int main(int argc, char* argv[]) {
