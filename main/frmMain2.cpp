@@ -313,12 +313,9 @@ void TfrmMain::setVisible(bool visible) {
 
 void TfrmMain::FormShow(QObject*) {
     FSettingsFile = ProgramFolder() + SettingsFileName;
-    // A settings file that cannot be written is reported, and the window still comes up with the default
-    // settings, so that the program stays usable.
-    Guarded([this] {
-        if (!platform::FileExists(FSettingsFile))
-            WriteDefaultSettings(FSettingsFile);
-    });
+    // A missing settings file gets the default text. One that cannot be written is reported, and the window
+    // still comes up with the default settings, so that the program stays usable.
+    Guarded([this] { OpenSettingsFile(FSettingsFile); });
     InitView(0);
     InitView(1);
     InitView(2);
@@ -802,9 +799,7 @@ void TfrmMain::ApplyTipsBox(int hideTip) {
 }
 
 void TfrmMain::imgSESaveClick(QObject*) {
-    if (!platform::FileExists(FSettingsFile))
-        WriteDefaultSettings(FSettingsFile);
-    platform::TIniFile ini(FSettingsFile);
+    platform::TIniFile ini = OpenSettingsFile(FSettingsFile);
     const int hideTip = chkHideTip->isChecked() ? 1 : 0;
     const int hideProcess = chkHideProcess->isChecked() ? 1 : 0;
     ApplyTipsBox(hideTip);
@@ -878,9 +873,7 @@ struct TCheckUpdateParameter {
 // Records the time of an update start in the settings file, writing the default text first when the file
 // is missing. Throws when the file cannot be written.
 void WriteLastUpdateTime(const std::string& settingsFile) {
-    if (!platform::FileExists(settingsFile))
-        WriteDefaultSettings(settingsFile);
-    platform::TIniFile ini(settingsFile);
+    platform::TIniFile ini = OpenSettingsFile(settingsFile);
     ini.WriteString(SectionUpdateInformation, KeyLastTime,
                     platform::FormatDateTime(LastTimeFormat, platform::Now()));
 }
