@@ -363,36 +363,28 @@ void TfrmMain::imgLogoMouseMove(QObject*, Qt::MouseButtons Shift, int X, int Y) 
 
 // ==== Event binding ====
 
-void TfrmMain::BindHandlers() {
-    BindImageButton(imgMin, &TfrmMain::imgMinMouseEnter, &TfrmMain::imgMinMouseLeave);
-    BindImageButton(imgClose, &TfrmMain::imgCloseMouseEnter, &TfrmMain::imgCloseMouseLeave);
-    BindImageButton(imgSettings, &TfrmMain::imgSettingsMouseEnter, &TfrmMain::imgSettingsMouseLeave);
-    BindImageButton(imgHelp, &TfrmMain::imgHelpMouseEnter, &TfrmMain::imgHelpMouseLeave);
-    BindImageButton(imgBack, &TfrmMain::imgBackMouseEnter, &TfrmMain::imgBackMouseLeave);
-    BindImageButton(imgScan, &TfrmMain::imgScanMouseEnter, &TfrmMain::imgScanMouseLeave);
-    BindImageButton(imgClean, &TfrmMain::imgCleanMouseEnter, &TfrmMain::imgCleanMouseLeave);
-    BindImageButton(imgCancel, &TfrmMain::imgCancelMouseEnter, &TfrmMain::imgCancelMouseLeave);
-    BindImageButton(imgSubmit, &TfrmMain::imgSubmitMouseEnter, &TfrmMain::imgSubmitMouseLeave);
-    BindImageButton(imgSCancel, &TfrmMain::imgSCancelMouseEnter, &TfrmMain::imgSCancelMouseLeave);
-    BindImageButton(imgDCancel, &TfrmMain::imgDCancelMouseEnter, &TfrmMain::imgDCancelMouseLeave);
-    BindImageButton(imgSESave, &TfrmMain::imgSESaveMouseEnter, &TfrmMain::imgSESaveMouseLeave);
-    BindImageButton(imgSECancel, &TfrmMain::imgSECancelMouseEnter, &TfrmMain::imgSECancelMouseLeave);
-    BindImageButton(imgSTCancel, &TfrmMain::imgSTCancelMouseEnter, &TfrmMain::imgSTCancelMouseLeave);
+// The picture buttons: the normal picture while the pointer is off the button, the hover picture while it is
+// over it.
+const TfrmMain::TPictureButton TfrmMain::PictureButtons[] = {
+    {&TfrmMain::imgMin, &Tdm::imglstOther, 0, 1, &TfrmMain::imgMinClick},
+    {&TfrmMain::imgClose, &Tdm::imglstOther, 2, 3, &TfrmMain::imgCloseClick},
+    {&TfrmMain::imgScan, &Tdm::imglstButton, 0, 1, &TfrmMain::imgScanClick},
+    {&TfrmMain::imgClean, &Tdm::imglstButton, 2, 3, &TfrmMain::imgCleanClick},
+    {&TfrmMain::imgCancel, &Tdm::imglstButton, 4, 5, &TfrmMain::imgCancelClick},
+    {&TfrmMain::imgSCancel, &Tdm::imglstButton, 4, 5, &TfrmMain::imgSCancelClick},
+    {&TfrmMain::imgDCancel, &Tdm::imglstButton, 8, 9, &TfrmMain::imgDCancelClick},
+    {&TfrmMain::imgSubmit, &Tdm::imglstButton, 6, 7, &TfrmMain::imgSubmitClick},
+    {&TfrmMain::imgHelp, &Tdm::imglstHelp, 0, 1, &TfrmMain::imgHelpClick},
+    {&TfrmMain::imgBack, &Tdm::imglstHelp, 2, 3, &TfrmMain::imgSCancelClick},
+    {&TfrmMain::imgSettings, &Tdm::imglstTopButton, 2, 3, &TfrmMain::imgSettingsClick},
+    {&TfrmMain::imgSESave, &Tdm::imglstButton, 6, 7, &TfrmMain::imgSESaveClick},
+    {&TfrmMain::imgSECancel, &Tdm::imglstButton, 4, 5, &TfrmMain::imgSCancelClick},
+    {&TfrmMain::imgSTCancel, &Tdm::imglstButton, 8, 9, &TfrmMain::imgDCancelClick},
+};
 
-    BindClick(imgMin, &TfrmMain::imgMinClick);
-    BindClick(imgClose, &TfrmMain::imgCloseClick);
-    BindClick(imgSettings, &TfrmMain::imgSettingsClick);
-    BindClick(imgHelp, &TfrmMain::imgHelpClick);
-    BindClick(imgBack, &TfrmMain::imgSCancelClick);
-    BindClick(imgScan, &TfrmMain::imgScanClick);
-    BindClick(imgClean, &TfrmMain::imgCleanClick);
-    BindClick(imgCancel, &TfrmMain::imgCancelClick);
-    BindClick(imgSubmit, &TfrmMain::imgSubmitClick);
-    BindClick(imgSCancel, &TfrmMain::imgSCancelClick);
-    BindClick(imgDCancel, &TfrmMain::imgDCancelClick);
-    BindClick(imgSESave, &TfrmMain::imgSESaveClick);
-    BindClick(imgSECancel, &TfrmMain::imgSCancelClick);
-    BindClick(imgSTCancel, &TfrmMain::imgDCancelClick);
+void TfrmMain::BindHandlers() {
+    for (const TPictureButton& entry : PictureButtons)
+        BindPictureButton(entry);
 
     BindButton(sbtnUpdate, &TfrmMain::sbtnUpdateClick);
     BindButton(sbtnSubmitSoft, &TfrmMain::sbtnSubmitSoftClick);
@@ -418,10 +410,18 @@ void TfrmMain::BindHandlers() {
     labSupportNum->installEventFilter(this);
 }
 
-void TfrmMain::BindImageButton(TImageEx* button, void (TfrmMain::*enter)(QObject*),
-                               void (TfrmMain::*leave)(QObject*)) {
-    button->OnMouseEnter = [this, enter](QObject* sender) { Guarded([&] { (this->*enter)(sender); }); };
-    button->OnMouseLeave = [this, leave](QObject* sender) { Guarded([&] { (this->*leave)(sender); }); };
+void TfrmMain::BindPictureButton(const TPictureButton& entry) {
+    TImageEx* button = this->*entry.Button;
+    button->OnMouseEnter = [this, &entry](QObject*) { Guarded([&] { ShowButtonPicture(entry, true); }); };
+    button->OnMouseLeave = [this, &entry](QObject*) { Guarded([&] { ShowButtonPicture(entry, false); }); };
+    BindClick(button, entry.Click);
+}
+
+void TfrmMain::ShowButtonPicture(const TPictureButton& entry, bool hover) {
+    // The toolkit's picture swap: the picture cleared, then the list's picture copied in.
+    TImageEx* button = this->*entry.Button;
+    button->clear();
+    button->setPixmap((dm->*entry.List).Picture(hover ? entry.Hover : entry.Normal));
 }
 
 void TfrmMain::BindButton(QAbstractButton* button, void (TfrmMain::*click)(QObject*)) {
@@ -463,96 +463,6 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // ==== Image buttons, hover pictures and links ====
-
-void TfrmMain::ShowPicture(TImageEx* button, const TPictureList& list, int index) {
-    button->clear();
-    button->setPixmap(list.Picture(index));
-}
-
-void TfrmMain::imgMinMouseEnter(QObject*) {
-    ShowPicture(imgMin, dm->imglstOther, 1);
-}
-void TfrmMain::imgMinMouseLeave(QObject*) {
-    ShowPicture(imgMin, dm->imglstOther, 0);
-}
-void TfrmMain::imgCloseMouseEnter(QObject*) {
-    ShowPicture(imgClose, dm->imglstOther, 3);
-}
-void TfrmMain::imgCloseMouseLeave(QObject*) {
-    ShowPicture(imgClose, dm->imglstOther, 2);
-}
-void TfrmMain::imgSettingsMouseEnter(QObject*) {
-    ShowPicture(imgSettings, dm->imglstTopButton, 3);
-}
-void TfrmMain::imgSettingsMouseLeave(QObject*) {
-    ShowPicture(imgSettings, dm->imglstTopButton, 2);
-}
-void TfrmMain::imgHelpMouseEnter(QObject*) {
-    ShowPicture(imgHelp, dm->imglstHelp, 1);
-}
-void TfrmMain::imgHelpMouseLeave(QObject*) {
-    ShowPicture(imgHelp, dm->imglstHelp, 0);
-}
-void TfrmMain::imgBackMouseEnter(QObject*) {
-    ShowPicture(imgBack, dm->imglstHelp, 3);
-}
-void TfrmMain::imgBackMouseLeave(QObject*) {
-    ShowPicture(imgBack, dm->imglstHelp, 2);
-}
-void TfrmMain::imgScanMouseEnter(QObject*) {
-    ShowPicture(imgScan, dm->imglstButton, 1);
-}
-void TfrmMain::imgScanMouseLeave(QObject*) {
-    ShowPicture(imgScan, dm->imglstButton, 0);
-}
-void TfrmMain::imgCleanMouseEnter(QObject*) {
-    ShowPicture(imgClean, dm->imglstButton, 3);
-}
-void TfrmMain::imgCleanMouseLeave(QObject*) {
-    ShowPicture(imgClean, dm->imglstButton, 2);
-}
-void TfrmMain::imgCancelMouseEnter(QObject*) {
-    ShowPicture(imgCancel, dm->imglstButton, 5);
-}
-void TfrmMain::imgCancelMouseLeave(QObject*) {
-    ShowPicture(imgCancel, dm->imglstButton, 4);
-}
-void TfrmMain::imgSubmitMouseEnter(QObject*) {
-    ShowPicture(imgSubmit, dm->imglstButton, 7);
-}
-void TfrmMain::imgSubmitMouseLeave(QObject*) {
-    ShowPicture(imgSubmit, dm->imglstButton, 6);
-}
-void TfrmMain::imgSCancelMouseEnter(QObject*) {
-    ShowPicture(imgSCancel, dm->imglstButton, 5);
-}
-void TfrmMain::imgSCancelMouseLeave(QObject*) {
-    ShowPicture(imgSCancel, dm->imglstButton, 4);
-}
-void TfrmMain::imgDCancelMouseEnter(QObject*) {
-    ShowPicture(imgDCancel, dm->imglstButton, 9);
-}
-void TfrmMain::imgDCancelMouseLeave(QObject*) {
-    ShowPicture(imgDCancel, dm->imglstButton, 8);
-}
-void TfrmMain::imgSESaveMouseEnter(QObject*) {
-    ShowPicture(imgSESave, dm->imglstButton, 7);
-}
-void TfrmMain::imgSESaveMouseLeave(QObject*) {
-    ShowPicture(imgSESave, dm->imglstButton, 6);
-}
-void TfrmMain::imgSECancelMouseEnter(QObject*) {
-    ShowPicture(imgSECancel, dm->imglstButton, 5);
-}
-void TfrmMain::imgSECancelMouseLeave(QObject*) {
-    ShowPicture(imgSECancel, dm->imglstButton, 4);
-}
-void TfrmMain::imgSTCancelMouseEnter(QObject*) {
-    ShowPicture(imgSTCancel, dm->imglstButton, 9);
-}
-void TfrmMain::imgSTCancelMouseLeave(QObject*) {
-    ShowPicture(imgSTCancel, dm->imglstButton, 8);
-}
 
 void TfrmMain::labSupportNumMouseEnter(QObject*) {
     SetLabelTextColour(labSupportNum, QColor(0, 130, 203));
@@ -690,20 +600,8 @@ void TfrmMain::InitView(uint16_t Stage) {
 }
 
 void TfrmMain::InitPictures() {
-    imgMinMouseLeave(nullptr);
-    imgCloseMouseLeave(nullptr);
-    imgScanMouseLeave(nullptr);
-    imgCleanMouseLeave(nullptr);
-    imgCancelMouseLeave(nullptr);
-    imgSCancelMouseLeave(nullptr);
-    imgDCancelMouseLeave(nullptr);
-    imgSubmitMouseLeave(nullptr);
-    imgHelpMouseLeave(nullptr);
-    imgBackMouseLeave(nullptr);
-    imgSettingsMouseLeave(nullptr);
-    imgSESaveMouseLeave(nullptr);
-    imgSECancelMouseLeave(nullptr);
-    imgSTCancelMouseLeave(nullptr);
+    for (const TPictureButton& entry : PictureButtons)
+        ShowButtonPicture(entry, false);
     ShowPanel(pmWelcome);
 }
 
