@@ -91,14 +91,28 @@ void SetLabelTextColour(QLabel* label, const QColor& colour) {
 
 } // namespace
 
-void SetCaption(QLabel* label, const std::string& caption) {
-    // Captions keep the toolkit's conventions: a carriage return breaks the line and a doubled ampersand
-    // shows as one. The caption as given stays readable as the label's "caption" property.
+namespace {
+
+// Every label shows plain text: a caption is never read as markup, so that text from outside the program
+// shows as the characters it holds. The caption as given stays readable as the label's "caption" property.
+void ShowCaption(QLabel* label, const std::string& caption, const QString& shown) {
     label->setProperty("caption", QString::fromStdString(caption));
+    label->setTextFormat(Qt::PlainText);
+    label->setText(shown);
+}
+
+} // namespace
+
+void SetCaption(QLabel* label, const std::string& caption) {
+    // The toolkit's conventions: a carriage return breaks the line and a doubled ampersand shows as one.
     QString shown = QString::fromStdString(caption);
     shown.replace(QStringLiteral("\r"), QStringLiteral("\n"))
         .replace(QStringLiteral("&&"), QStringLiteral("&"));
-    label->setText(shown);
+    ShowCaption(label, caption, shown);
+}
+
+void SetPlainCaption(QLabel* label, const std::string& text) {
+    ShowCaption(label, text, QString::fromStdString(text));
 }
 
 std::string Caption(const QLabel* label) {
@@ -620,13 +634,13 @@ void TfrmMain::InitSettings() {
         ini.ReadString(SectionUpdateInformation, KeyInstallDay,
                        EncodeSettingText(platform::FormatDateTime(InstallDayFormat, platform::Date())));
 
-    SetCaption(labInstallDay, DecodeSettingText(installDay));
+    SetPlainCaption(labInstallDay, DecodeSettingText(installDay));
     ApplyViewStyle(viewStyle);
     chkAutoUpdate->setChecked(autoUpdate == 1);
     if (autoUpdate == 1)
         timerUpdate->start();
     chkUpdateDel->setChecked(deleteUpdate == 1);
-    SetCaption(labLastTime, "Last Time: " + lastTime);
+    SetPlainCaption(labLastTime, "Last Time: " + lastTime);
     pan_Uninstall_RightHint->setVisible(hiddenRightTips == 0);
     chkHideTip->setChecked(hiddenRightTips == 1);
     chkHideProcess->setChecked(hiddenProcess == 1);
@@ -671,13 +685,13 @@ void TfrmMain::InitVersions() {
         const std::string rest = firstDot == std::string::npos ? std::string() : version.substr(firstDot + 1);
         const size_t secondDot = rest.find('.');
         const std::string minor = secondDot == std::string::npos ? std::string() : rest.substr(0, secondDot);
-        SetCaption(labAppVer, "v" + major + "." + minor);
-        SetCaption(labSoftVersion,
-                   platform::FormatDateTime("yyyy.mmdd.hhnn.ss", GetFileDate(programFile, 2)));
+        SetPlainCaption(labAppVer, "v" + major + "." + minor);
+        SetPlainCaption(labSoftVersion,
+                        platform::FormatDateTime("yyyy.mmdd.hhnn.ss", GetFileDate(programFile, 2)));
     }
 
     TUFileOp database("", "");
-    SetCaption(labDataVersion, database.GetDataVersion(0));
+    SetPlainCaption(labDataVersion, database.GetDataVersion(0));
     SetCaption(labSupportNum, platform::IntToStr(database.CountSoftwareByCategory(0)) + " Software");
     cmbSupportSoft->clear();
     for (uint16_t category = 0; category <= 10; ++category) {
@@ -922,7 +936,7 @@ void OpenDetail(TfrmMain& form, QTreeWidget* list) {
         return;
     form.imgUS1Soft->clear();
     form.imgUS1Soft->setPixmap(dm->imglstBigICO.Picture(row->data(0, RowImageIndexRole).toInt()));
-    SetCaption(form.labUS1Soft, row->text(1).toStdString());
+    SetPlainCaption(form.labUS1Soft, row->text(1).toStdString());
     TUninstallThread::Create(umDetail);
 }
 

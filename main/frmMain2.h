@@ -203,9 +203,12 @@ extern TfrmMain* frmMain;
 // have (for tests: KV itself never waits for a check).
 bool WaitForUpdateChecksForTesting(int milliseconds);
 
-// Sets a label's caption as the toolkit shows captions: a carriage return breaks the line and a doubled
-// ampersand shows as one. Caption gives the caption back as it was set.
+// Sets a label's caption as the toolkit shows the program's own captions: a carriage return breaks the line
+// and a doubled ampersand shows as one. SetPlainCaption shows text from outside the program (a name, a path,
+// a stored value) exactly as it is. Both show plain text, never markup. Caption gives the caption back as
+// it was set.
 void SetCaption(QLabel* label, const std::string& caption);
+void SetPlainCaption(QLabel* label, const std::string& text);
 std::string Caption(const QLabel* label);
 
 // Reports an error that reached the application: a message box with its text, titled with the

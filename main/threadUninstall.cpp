@@ -45,8 +45,9 @@ private:
 
 // ---- What the jobs show while the window handles no events ----
 
+// A status text names programs, paths, services and processes from the database and the registry.
 void ShowStatus(const std::string& text) {
-    SetCaption(frmMain->panCleanHint, text);
+    SetPlainCaption(frmMain->panCleanHint, text);
     frmMain->panCleanHint->repaint();
 }
 

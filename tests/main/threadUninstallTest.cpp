@@ -18,6 +18,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <QtTest>
@@ -75,18 +76,22 @@ QTreeWidgetItem* AddRow(QTreeWidget* list, const QStringList& texts) {
 }
 
 // Records the text of a label each time it is painted: while a job runs the window handles no events, so
-// every paint seen then is one the job asked for.
+// every paint seen then is one the job asked for. OnText, when set, is told of each new text as it shows.
 class TPaintRecorder : public QObject {
 public:
     explicit TPaintRecorder(QLabel* label) : FLabel(label) { label->installEventFilter(this); }
     ~TPaintRecorder() override { FLabel->removeEventFilter(this); }
     std::vector<std::string> Texts;
+    std::function<void(const std::string&)> OnText;
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
         const std::string text = Caption(FLabel);
-        if (event->type() == QEvent::Paint && !text.empty() && (Texts.empty() || Texts.back() != text))
+        if (event->type() == QEvent::Paint && !text.empty() && (Texts.empty() || Texts.back() != text)) {
             Texts.push_back(text);
+            if (OnText)
+                OnText(text);
+        }
         return false;
     }
 
@@ -125,6 +130,7 @@ private slots:
     void aRemovalThatLeftSomethingIsNoSuccess();
     void aBrokenHiveKeepsItsKeysAndTheirRow();
     void anErrorEndsTheCleanAndKeepsKVUsable();
+    void outsideTextShowsAsPlainText();
     void removalOnARealPrefix();
     void hostileDatabaseRemovesNothingButTheProgramsOwn();
 
@@ -791,6 +797,38 @@ void TUninstallThreadTest::anErrorEndsTheCleanAndKeepsKVUsable() {
     Scan();
     QCOMPARE(FForm->lstvNList->topLevelItemCount(), 1);
     QVERIFY(FForm->close());
+}
+
+// Names and paths from the registry and the database are shown as they are stored, never as markup.
+void TUninstallThreadTest::outsideTextShowsAsPlainText() {
+    const std::string name = "<img src=\"x.png\">Foo && <b>Bar</b>";
+    FDatabase.Add("FOO", "<img", 5).File(1, "C:\\<b>Foo\\a.dll");
+    FSystem.Key(Uninstall + "Foo").String("DisplayName", name).String("UninstallString", "x.exe");
+    WriteHives();
+    FMachine->WriteFile("C:\\<b>Foo\\a.dll", "x");
+    ShowWindow();
+    Scan();
+    QCOMPARE(Rows(FForm->lstvNList), (QList<QStringList>{{"1", QString::fromStdString(name), "", ""}}));
+    FForm->lstvNList->topLevelItem(0)->setSelected(true);
+    RunCommand([this] { FForm->lstvNListDblClick(FForm->lstvNList); });
+    QCOMPARE(FForm->labUS1Soft->text().toStdString(), name);
+    QCOMPARE(FForm->labUS1Soft->textFormat(), Qt::PlainText);
+    QCOMPARE(Rows(FForm->lstvUS2File), (QList<QStringList>{{"1", "C:\\<b>Foo\\a.dll"}}));
+    QTest::mouseClick(FForm->imgDCancel, Qt::LeftButton);
+
+    Check(FForm->lstvNList, 0);
+    TPaintRecorder status(FForm->panCleanHint);
+    std::vector<std::string> shown;
+    status.OnText = [&](const std::string&) {
+        if (FForm->panCleanHint->textFormat() == Qt::PlainText)
+            shown.push_back(FForm->panCleanHint->text().toStdString());
+    };
+    RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
+    QCOMPARE(shown, status.Texts);
+    QVERIFY(!shown.empty());
+    QCOMPARE(shown.front(), " Cleaning " + name + "...");
+    QVERIFY(std::find(shown.begin(), shown.end(), " Deleting C:\\<b>Foo\\a.dll...") != shown.end());
+    QCOMPARE(shown.back(), " " + name + " has successfully unloaded.");
 }
 
 // ---- End to end ----
