@@ -13,6 +13,7 @@
 #include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
+#include "platform/wineRegistry.h"
 
 #include <atomic>
 #include <cctype>
@@ -30,6 +31,22 @@ namespace {
 std::atomic<int> PendingWorkers{0};
 
 const char* const CleaningCompletedText = "Cleaning completed.";
+
+// A running wineserver keeps the prefix's registry in memory and writes it back when it ends: while it runs
+// the registry refuses every change, and a removal would delete files and end processes whose registry
+// entries stay (or come back).
+bool WineRunning() {
+    return platform::TWineRegistry::Instance().WineServerRunning();
+}
+
+std::string WineRunningText() {
+    const std::string prefix = platform::PrefixFolder().string();
+    return "Nothing was removed: Wine is running for the prefix " + prefix +
+           ", and while it runs the registry cannot be changed.\n\n"
+           "Close the Windows programs of this prefix, or end its wineserver with \"wineserver -k\" (with "
+           "WINEPREFIX=" +
+           prefix + "), then click Clean again.";
+}
 
 // Runs a job's closing step however the job leaves: by its end or by an error passing.
 template <typename F> class TClosingStep {
@@ -522,6 +539,10 @@ void TUninstallThread::ShowSoftwareDetail() {
 // ==== Clean ====
 
 int TUninstallThread::RemoveSoftware(const std::string& Name, uint16_t Source) {
+    // Nothing goes while Wine runs: the clean asks before it starts, and this stops a clean at the next
+    // program when Wine starts during it.
+    if (WineRunning())
+        return 0;
     // Within the clean's scope when the clean asks; scopes nest.
     const platform::TLookupScope scope;
     TRemoval removal;
@@ -652,6 +673,11 @@ void DeleteSelectedRows(QTreeWidget* list) {
 } // namespace
 
 void TUninstallThread::CleanSelected() {
+    // Refused whole while Wine runs, before anything is deleted or ended: the rows stay as they are.
+    if (WineRunning()) {
+        platform::MessageBox(WineRunningText(), "Error", platform::MB_OK | platform::MB_ICONINFORMATION);
+        return;
+    }
     const platform::TLookupScope scope;
     TfrmMain& form = *frmMain;
     const bool hide = form.chkHideProcess->isChecked();
