@@ -31,6 +31,7 @@ namespace {
 std::atomic<int> PendingWorkers{0};
 
 const char* const CleaningCompletedText = "Cleaning completed.";
+const char* const IncompleteRemovalsText = "These programs could not be removed completely:";
 
 // A running wineserver keeps the prefix's registry in memory and writes it back when it ends: while it runs
 // the registry refuses every change, and a removal would delete files and end processes whose registry
@@ -46,6 +47,16 @@ std::string WineRunningText() {
            "Close the Windows programs of this prefix, or end its wineserver with \"wineserver -k\" (with "
            "WINEPREFIX=" +
            prefix + "), then click Clean again.";
+}
+
+// The end message of a clean: done, or the programs that left something behind, one a line.
+std::string CleanEndText(const std::vector<std::string>& incomplete) {
+    if (incomplete.empty())
+        return CleaningCompletedText;
+    std::string text = IncompleteRemovalsText;
+    for (const std::string& name : incomplete)
+        text += "\n" + name;
+    return text;
 }
 
 // Runs a job's closing step however the job leaves: by its end or by an error passing.
@@ -642,8 +653,9 @@ void TUninstallThread::RemoveSoftwareSteps(const std::string& Name, uint16_t Sou
 namespace {
 
 // Removes the checked rows of one list in list order; a row whose removal left something behind stays,
-// unchecked. Row positions count in 16 bits.
-void CleanList(TUninstallThread& worker, QTreeWidget* list, uint16_t source, bool hide) {
+// unchecked, and its name is added to Incomplete. Row positions count in 16 bits.
+void CleanList(TUninstallThread& worker, QTreeWidget* list, uint16_t source, bool hide,
+               std::vector<std::string>& incomplete) {
     for (int i = 0; i < list->topLevelItemCount() && i <= 0xFFFF; ++i) {
         QTreeWidgetItem* row = list->topLevelItem(i);
         row->setSelected(false);
@@ -660,6 +672,7 @@ void CleanList(TUninstallThread& worker, QTreeWidget* list, uint16_t source, boo
         } else {
             row->setSelected(false);
             row->setCheckState(0, Qt::Unchecked);
+            incomplete.push_back(name);
         }
     }
 }
@@ -703,9 +716,12 @@ void TUninstallThread::CleanSelected() {
         form.gaugeUS->setValue(0);
     });
 
-    CleanList(*this, form.lstvNList, 0, hide);
-    CleanList(*this, form.lstvRList, 1, hide);
-    platform::MessageBox(CleaningCompletedText, "Finish", platform::MB_OK | platform::MB_ICONINFORMATION);
+    std::vector<std::string> incomplete;
+    CleanList(*this, form.lstvNList, 0, hide, incomplete);
+    CleanList(*this, form.lstvRList, 1, hide, incomplete);
+    platform::MessageBox(CleanEndText(incomplete), "Finish",
+                         platform::MB_OK |
+                             (incomplete.empty() ? platform::MB_ICONINFORMATION : platform::MB_ICONWARNING));
     DeleteSelectedRows(form.lstvRList);
     DeleteSelectedRows(form.lstvNList);
     const int left = form.lstvRList->topLevelItemCount() + form.lstvNList->topLevelItemCount();

@@ -782,11 +782,14 @@ void TUninstallThreadTest::aRemovalThatLeftSomethingIsNoSuccess() {
     FDatabase.Add("DELTA", "Delta", 9).File(1, "{pf}\\Delta\\delta.dat");
     FDatabase.Programs.back().InstallFolder = "1Delta";
     FDatabase.Add("EPS", "Epsilon", 9).File(1, "{pf}\\Epsilon\\e.dat");
+    FDatabase.Add("ZETA", "Zeta", 9).File(1, "{pf}\\Zeta\\zeta.dat");
     FMachine->WriteFile("C:\\Program Files\\Delta\\delta.dat", "x");
     FMachine->WriteFile("C:\\Program Files\\Delta\\locked.dat", "x");
     FMachine->WriteFile("C:\\Program Files\\Epsilon\\e.dat", "x");
+    FMachine->WriteFile("C:\\Program Files\\Zeta\\zeta.dat", "x");
     const fs::path locked = FMachine->HostPath("C:\\Program Files\\Delta\\locked.dat");
-    if (!FMachine->SetImmutable(locked, true))
+    const fs::path lockedItem = FMachine->HostPath("C:\\Program Files\\Zeta\\zeta.dat");
+    if (!FMachine->SetImmutable(locked, true) || !FMachine->SetImmutable(lockedItem, true))
         QSKIP("the file system cannot lock a file");
     ShowWindow();
     Scan();
@@ -794,16 +797,23 @@ void TUninstallThreadTest::aRemovalThatLeftSomethingIsNoSuccess() {
     TPaintRecorder status(FForm->panCleanHint);
     RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
     FMachine->SetImmutable(locked, false);
+    FMachine->SetImmutable(lockedItem, false);
 
     QVERIFY(fs::exists(locked));
+    QVERIFY(fs::exists(lockedItem));
     QVERIFY(std::find(status.Texts.begin(), status.Texts.end(), " Delta has successfully unloaded.") ==
             status.Texts.end());
     QVERIFY(std::find(status.Texts.begin(), status.Texts.end(), " Epsilon has successfully unloaded.") !=
             status.Texts.end());
-    // The row stays, unchecked, with its number; the one that went is gone.
-    QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"1", "Delta", "Games"}}));
+    // The end message names what could not be removed completely, in the order of the clean.
+    QCOMPARE(FBoxes.back().Text, std::string("These programs could not be removed completely:\nDelta\nZeta"));
+    QCOMPARE(FBoxes.back().Caption, std::string("Finish"));
+    QCOMPARE(FBoxes.back().Flags, platform::MB_OK | platform::MB_ICONWARNING);
+    // The rows stay, unchecked, with their numbers; the one that went is gone.
+    QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"1", "Delta", "Games"}, {"3", "Zeta", "Games"}}));
     QCOMPARE(FForm->lstvRList->topLevelItem(0)->checkState(0), Qt::Unchecked);
-    QCOMPARE(Caption(FForm->labSoftNum), std::string("1 Software"));
+    QCOMPARE(FForm->lstvRList->topLevelItem(1)->checkState(0), Qt::Unchecked);
+    QCOMPARE(Caption(FForm->labSoftNum), std::string("2 Software"));
     QCOMPARE(FForm->CurrentPanel(), int(pmScanResults));
 }
 
@@ -823,7 +833,7 @@ void TUninstallThreadTest::aBrokenHiveKeepsItsKeysAndTheirRow() {
     QCOMPARE(status.Texts.back(), std::string(" Deleting HKEY_CURRENT_USER\\Software\\Delta..."));
     QCOMPARE(ReadHostFile(FMachine->Prefix() / "user.reg"), user);
     QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"1", "Delta", "Games"}}));
-    QCOMPARE(FBoxes.back().Text, std::string("Cleaning completed."));
+    QCOMPARE(FBoxes.back().Text, std::string("These programs could not be removed completely:\nDelta"));
 }
 
 void TUninstallThreadTest::anErrorEndsTheCleanAndKeepsKVUsable() {
@@ -923,7 +933,7 @@ void TUninstallThreadTest::aCleanWhileWineRunsIsRefusedWhole() {
 }
 
 // A wineserver that starts during a clean stops it at the next program: that one keeps its files and its
-// row.
+// row, and the end message names it.
 void TUninstallThreadTest::wineStartedDuringACleanStopsItBeforeTheNextProgram() {
     FDatabase.Add("DELTA", "Delta", 9).File(1, "{pf}\\Delta\\delta.dat");
     FDatabase.Add("EPS", "Epsilon", 9).File(1, "{pf}\\Epsilon\\e.dat");
@@ -944,6 +954,7 @@ void TUninstallThreadTest::wineStartedDuringACleanStopsItBeforeTheNextProgram() 
     QVERIFY(!fs::exists(FMachine->HostPath("C:\\Program Files\\Delta\\delta.dat")));
     QVERIFY(fs::exists(FMachine->HostPath("C:\\Program Files\\Epsilon\\e.dat")));
     QCOMPARE(status.Texts.back(), std::string(" Cleaning Epsilon..."));
+    QCOMPARE(FBoxes.back().Text, std::string("These programs could not be removed completely:\nEpsilon"));
     QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"2", "Epsilon", "Games"}}));
 }
 
