@@ -56,6 +56,12 @@ void WriteDefaultSettings(const std::string& fileName) {
         throw platform::EInOutError("Cannot write the file " + fileName);
 }
 
+platform::TIniFile OpenSettingsFile(const std::string& fileName) {
+    if (!platform::FileExists(fileName))
+        WriteDefaultSettings(fileName);
+    return platform::TIniFile(fileName);
+}
+
 std::string XorScramble(const std::string& s) {
     std::string result = s;
     for (size_t i = 0; i < result.size(); ++i) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/dateTime.h"
+#include "platform/iniFile.h"
 #include "platform/stringList.h"
 
 #include <cstdint>
@@ -32,6 +33,9 @@ inline constexpr const char* InstallDayFormat = "yyyy-mm-dd";
 // Creates FileName, or empties it, and writes the eleven lines of the default settings, CR LF after each.
 // Throws platform::EInOutError when the file cannot be created or written.
 void WriteDefaultSettings(const std::string& fileName);
+// The settings file FileName, opened; when no file exists there, the default settings are written first
+// (an existing file is left as it is). Throws as WriteDefaultSettings does.
+platform::TIniFile OpenSettingsFile(const std::string& fileName);
 // Each character XOR-ed with the Install Day key byte of its position; applying it twice gives S back.
 std::string XorScramble(const std::string& s);
 // Two upper-case hexadecimal digits per character.

@@ -25,6 +25,8 @@ namespace {
 int ShowQtMessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
     QMessageBox box(frmMain);
     box.setWindowTitle(QString::fromStdString(caption));
+    // A box's text often holds names, paths or a server's words: shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text));
     switch (flags & 0xF0) {
     case platform::MB_ICONERROR:

@@ -91,14 +91,28 @@ void SetLabelTextColour(QLabel* label, const QColor& colour) {
 
 } // namespace
 
-void SetCaption(QLabel* label, const std::string& caption) {
-    // Captions keep the toolkit's conventions: a carriage return breaks the line and a doubled ampersand
-    // shows as one. The caption as given stays readable as the label's "caption" property.
+namespace {
+
+// Every label shows plain text: a caption is never read as markup, so that text from outside the program
+// shows as the characters it holds. The caption as given stays readable as the label's "caption" property.
+void ShowCaption(QLabel* label, const std::string& caption, const QString& shown) {
     label->setProperty("caption", QString::fromStdString(caption));
+    label->setTextFormat(Qt::PlainText);
+    label->setText(shown);
+}
+
+} // namespace
+
+void SetCaption(QLabel* label, const std::string& caption) {
+    // The toolkit's conventions: a carriage return breaks the line and a doubled ampersand shows as one.
     QString shown = QString::fromStdString(caption);
     shown.replace(QStringLiteral("\r"), QStringLiteral("\n"))
         .replace(QStringLiteral("&&"), QStringLiteral("&"));
-    label->setText(shown);
+    ShowCaption(label, caption, shown);
+}
+
+void SetPlainCaption(QLabel* label, const std::string& text) {
+    ShowCaption(label, text, QString::fromStdString(text));
 }
 
 std::string Caption(const QLabel* label) {
@@ -313,12 +327,9 @@ void TfrmMain::setVisible(bool visible) {
 
 void TfrmMain::FormShow(QObject*) {
     FSettingsFile = ProgramFolder() + SettingsFileName;
-    // A settings file that cannot be written is reported, and the window still comes up with the default
-    // settings, so that the program stays usable.
-    Guarded([this] {
-        if (!platform::FileExists(FSettingsFile))
-            WriteDefaultSettings(FSettingsFile);
-    });
+    // A missing settings file gets the default text. One that cannot be written is reported, and the window
+    // still comes up with the default settings, so that the program stays usable.
+    Guarded([this] { OpenSettingsFile(FSettingsFile); });
     InitView(0);
     InitView(1);
     InitView(2);
@@ -366,36 +377,28 @@ void TfrmMain::imgLogoMouseMove(QObject*, Qt::MouseButtons Shift, int X, int Y) 
 
 // ==== Event binding ====
 
-void TfrmMain::BindHandlers() {
-    BindImageButton(imgMin, &TfrmMain::imgMinMouseEnter, &TfrmMain::imgMinMouseLeave);
-    BindImageButton(imgClose, &TfrmMain::imgCloseMouseEnter, &TfrmMain::imgCloseMouseLeave);
-    BindImageButton(imgSettings, &TfrmMain::imgSettingsMouseEnter, &TfrmMain::imgSettingsMouseLeave);
-    BindImageButton(imgHelp, &TfrmMain::imgHelpMouseEnter, &TfrmMain::imgHelpMouseLeave);
-    BindImageButton(imgBack, &TfrmMain::imgBackMouseEnter, &TfrmMain::imgBackMouseLeave);
-    BindImageButton(imgScan, &TfrmMain::imgScanMouseEnter, &TfrmMain::imgScanMouseLeave);
-    BindImageButton(imgClean, &TfrmMain::imgCleanMouseEnter, &TfrmMain::imgCleanMouseLeave);
-    BindImageButton(imgCancel, &TfrmMain::imgCancelMouseEnter, &TfrmMain::imgCancelMouseLeave);
-    BindImageButton(imgSubmit, &TfrmMain::imgSubmitMouseEnter, &TfrmMain::imgSubmitMouseLeave);
-    BindImageButton(imgSCancel, &TfrmMain::imgSCancelMouseEnter, &TfrmMain::imgSCancelMouseLeave);
-    BindImageButton(imgDCancel, &TfrmMain::imgDCancelMouseEnter, &TfrmMain::imgDCancelMouseLeave);
-    BindImageButton(imgSESave, &TfrmMain::imgSESaveMouseEnter, &TfrmMain::imgSESaveMouseLeave);
-    BindImageButton(imgSECancel, &TfrmMain::imgSECancelMouseEnter, &TfrmMain::imgSECancelMouseLeave);
-    BindImageButton(imgSTCancel, &TfrmMain::imgSTCancelMouseEnter, &TfrmMain::imgSTCancelMouseLeave);
+// The picture buttons: the normal picture while the pointer is off the button, the hover picture while it is
+// over it.
+const TfrmMain::TPictureButton TfrmMain::PictureButtons[] = {
+    {&TfrmMain::imgMin, &Tdm::imglstOther, 0, 1, &TfrmMain::imgMinClick},
+    {&TfrmMain::imgClose, &Tdm::imglstOther, 2, 3, &TfrmMain::imgCloseClick},
+    {&TfrmMain::imgScan, &Tdm::imglstButton, 0, 1, &TfrmMain::imgScanClick},
+    {&TfrmMain::imgClean, &Tdm::imglstButton, 2, 3, &TfrmMain::imgCleanClick},
+    {&TfrmMain::imgCancel, &Tdm::imglstButton, 4, 5, &TfrmMain::imgCancelClick},
+    {&TfrmMain::imgSCancel, &Tdm::imglstButton, 4, 5, &TfrmMain::imgSCancelClick},
+    {&TfrmMain::imgDCancel, &Tdm::imglstButton, 8, 9, &TfrmMain::imgDCancelClick},
+    {&TfrmMain::imgSubmit, &Tdm::imglstButton, 6, 7, &TfrmMain::imgSubmitClick},
+    {&TfrmMain::imgHelp, &Tdm::imglstHelp, 0, 1, &TfrmMain::imgHelpClick},
+    {&TfrmMain::imgBack, &Tdm::imglstHelp, 2, 3, &TfrmMain::imgSCancelClick},
+    {&TfrmMain::imgSettings, &Tdm::imglstTopButton, 2, 3, &TfrmMain::imgSettingsClick},
+    {&TfrmMain::imgSESave, &Tdm::imglstButton, 6, 7, &TfrmMain::imgSESaveClick},
+    {&TfrmMain::imgSECancel, &Tdm::imglstButton, 4, 5, &TfrmMain::imgSCancelClick},
+    {&TfrmMain::imgSTCancel, &Tdm::imglstButton, 8, 9, &TfrmMain::imgDCancelClick},
+};
 
-    BindClick(imgMin, &TfrmMain::imgMinClick);
-    BindClick(imgClose, &TfrmMain::imgCloseClick);
-    BindClick(imgSettings, &TfrmMain::imgSettingsClick);
-    BindClick(imgHelp, &TfrmMain::imgHelpClick);
-    BindClick(imgBack, &TfrmMain::imgSCancelClick);
-    BindClick(imgScan, &TfrmMain::imgScanClick);
-    BindClick(imgClean, &TfrmMain::imgCleanClick);
-    BindClick(imgCancel, &TfrmMain::imgCancelClick);
-    BindClick(imgSubmit, &TfrmMain::imgSubmitClick);
-    BindClick(imgSCancel, &TfrmMain::imgSCancelClick);
-    BindClick(imgDCancel, &TfrmMain::imgDCancelClick);
-    BindClick(imgSESave, &TfrmMain::imgSESaveClick);
-    BindClick(imgSECancel, &TfrmMain::imgSCancelClick);
-    BindClick(imgSTCancel, &TfrmMain::imgDCancelClick);
+void TfrmMain::BindHandlers() {
+    for (const TPictureButton& entry : PictureButtons)
+        BindPictureButton(entry);
 
     BindButton(sbtnUpdate, &TfrmMain::sbtnUpdateClick);
     BindButton(sbtnSubmitSoft, &TfrmMain::sbtnSubmitSoftClick);
@@ -421,10 +424,18 @@ void TfrmMain::BindHandlers() {
     labSupportNum->installEventFilter(this);
 }
 
-void TfrmMain::BindImageButton(TImageEx* button, void (TfrmMain::*enter)(QObject*),
-                               void (TfrmMain::*leave)(QObject*)) {
-    button->OnMouseEnter = [this, enter](QObject* sender) { Guarded([&] { (this->*enter)(sender); }); };
-    button->OnMouseLeave = [this, leave](QObject* sender) { Guarded([&] { (this->*leave)(sender); }); };
+void TfrmMain::BindPictureButton(const TPictureButton& entry) {
+    TImageEx* button = this->*entry.Button;
+    button->OnMouseEnter = [this, &entry](QObject*) { Guarded([&] { ShowButtonPicture(entry, true); }); };
+    button->OnMouseLeave = [this, &entry](QObject*) { Guarded([&] { ShowButtonPicture(entry, false); }); };
+    BindClick(button, entry.Click);
+}
+
+void TfrmMain::ShowButtonPicture(const TPictureButton& entry, bool hover) {
+    // The toolkit's picture swap: the picture cleared, then the list's picture copied in.
+    TImageEx* button = this->*entry.Button;
+    button->clear();
+    button->setPixmap((dm->*entry.List).Picture(hover ? entry.Hover : entry.Normal));
 }
 
 void TfrmMain::BindButton(QAbstractButton* button, void (TfrmMain::*click)(QObject*)) {
@@ -466,96 +477,6 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // ==== Image buttons, hover pictures and links ====
-
-void TfrmMain::ShowPicture(TImageEx* button, const TPictureList& list, int index) {
-    button->clear();
-    button->setPixmap(list.Picture(index));
-}
-
-void TfrmMain::imgMinMouseEnter(QObject*) {
-    ShowPicture(imgMin, dm->imglstOther, 1);
-}
-void TfrmMain::imgMinMouseLeave(QObject*) {
-    ShowPicture(imgMin, dm->imglstOther, 0);
-}
-void TfrmMain::imgCloseMouseEnter(QObject*) {
-    ShowPicture(imgClose, dm->imglstOther, 3);
-}
-void TfrmMain::imgCloseMouseLeave(QObject*) {
-    ShowPicture(imgClose, dm->imglstOther, 2);
-}
-void TfrmMain::imgSettingsMouseEnter(QObject*) {
-    ShowPicture(imgSettings, dm->imglstTopButton, 3);
-}
-void TfrmMain::imgSettingsMouseLeave(QObject*) {
-    ShowPicture(imgSettings, dm->imglstTopButton, 2);
-}
-void TfrmMain::imgHelpMouseEnter(QObject*) {
-    ShowPicture(imgHelp, dm->imglstHelp, 1);
-}
-void TfrmMain::imgHelpMouseLeave(QObject*) {
-    ShowPicture(imgHelp, dm->imglstHelp, 0);
-}
-void TfrmMain::imgBackMouseEnter(QObject*) {
-    ShowPicture(imgBack, dm->imglstHelp, 3);
-}
-void TfrmMain::imgBackMouseLeave(QObject*) {
-    ShowPicture(imgBack, dm->imglstHelp, 2);
-}
-void TfrmMain::imgScanMouseEnter(QObject*) {
-    ShowPicture(imgScan, dm->imglstButton, 1);
-}
-void TfrmMain::imgScanMouseLeave(QObject*) {
-    ShowPicture(imgScan, dm->imglstButton, 0);
-}
-void TfrmMain::imgCleanMouseEnter(QObject*) {
-    ShowPicture(imgClean, dm->imglstButton, 3);
-}
-void TfrmMain::imgCleanMouseLeave(QObject*) {
-    ShowPicture(imgClean, dm->imglstButton, 2);
-}
-void TfrmMain::imgCancelMouseEnter(QObject*) {
-    ShowPicture(imgCancel, dm->imglstButton, 5);
-}
-void TfrmMain::imgCancelMouseLeave(QObject*) {
-    ShowPicture(imgCancel, dm->imglstButton, 4);
-}
-void TfrmMain::imgSubmitMouseEnter(QObject*) {
-    ShowPicture(imgSubmit, dm->imglstButton, 7);
-}
-void TfrmMain::imgSubmitMouseLeave(QObject*) {
-    ShowPicture(imgSubmit, dm->imglstButton, 6);
-}
-void TfrmMain::imgSCancelMouseEnter(QObject*) {
-    ShowPicture(imgSCancel, dm->imglstButton, 5);
-}
-void TfrmMain::imgSCancelMouseLeave(QObject*) {
-    ShowPicture(imgSCancel, dm->imglstButton, 4);
-}
-void TfrmMain::imgDCancelMouseEnter(QObject*) {
-    ShowPicture(imgDCancel, dm->imglstButton, 9);
-}
-void TfrmMain::imgDCancelMouseLeave(QObject*) {
-    ShowPicture(imgDCancel, dm->imglstButton, 8);
-}
-void TfrmMain::imgSESaveMouseEnter(QObject*) {
-    ShowPicture(imgSESave, dm->imglstButton, 7);
-}
-void TfrmMain::imgSESaveMouseLeave(QObject*) {
-    ShowPicture(imgSESave, dm->imglstButton, 6);
-}
-void TfrmMain::imgSECancelMouseEnter(QObject*) {
-    ShowPicture(imgSECancel, dm->imglstButton, 5);
-}
-void TfrmMain::imgSECancelMouseLeave(QObject*) {
-    ShowPicture(imgSECancel, dm->imglstButton, 4);
-}
-void TfrmMain::imgSTCancelMouseEnter(QObject*) {
-    ShowPicture(imgSTCancel, dm->imglstButton, 9);
-}
-void TfrmMain::imgSTCancelMouseLeave(QObject*) {
-    ShowPicture(imgSTCancel, dm->imglstButton, 8);
-}
 
 void TfrmMain::labSupportNumMouseEnter(QObject*) {
     SetLabelTextColour(labSupportNum, QColor(0, 130, 203));
@@ -693,20 +614,8 @@ void TfrmMain::InitView(uint16_t Stage) {
 }
 
 void TfrmMain::InitPictures() {
-    imgMinMouseLeave(nullptr);
-    imgCloseMouseLeave(nullptr);
-    imgScanMouseLeave(nullptr);
-    imgCleanMouseLeave(nullptr);
-    imgCancelMouseLeave(nullptr);
-    imgSCancelMouseLeave(nullptr);
-    imgDCancelMouseLeave(nullptr);
-    imgSubmitMouseLeave(nullptr);
-    imgHelpMouseLeave(nullptr);
-    imgBackMouseLeave(nullptr);
-    imgSettingsMouseLeave(nullptr);
-    imgSESaveMouseLeave(nullptr);
-    imgSECancelMouseLeave(nullptr);
-    imgSTCancelMouseLeave(nullptr);
+    for (const TPictureButton& entry : PictureButtons)
+        ShowButtonPicture(entry, false);
     ShowPanel(pmWelcome);
 }
 
@@ -725,13 +634,13 @@ void TfrmMain::InitSettings() {
         ini.ReadString(SectionUpdateInformation, KeyInstallDay,
                        EncodeSettingText(platform::FormatDateTime(InstallDayFormat, platform::Date())));
 
-    SetCaption(labInstallDay, DecodeSettingText(installDay));
+    SetPlainCaption(labInstallDay, DecodeSettingText(installDay));
     ApplyViewStyle(viewStyle);
     chkAutoUpdate->setChecked(autoUpdate == 1);
     if (autoUpdate == 1)
         timerUpdate->start();
     chkUpdateDel->setChecked(deleteUpdate == 1);
-    SetCaption(labLastTime, "Last Time: " + lastTime);
+    SetPlainCaption(labLastTime, "Last Time: " + lastTime);
     pan_Uninstall_RightHint->setVisible(hiddenRightTips == 0);
     chkHideTip->setChecked(hiddenRightTips == 1);
     chkHideProcess->setChecked(hiddenProcess == 1);
@@ -776,13 +685,13 @@ void TfrmMain::InitVersions() {
         const std::string rest = firstDot == std::string::npos ? std::string() : version.substr(firstDot + 1);
         const size_t secondDot = rest.find('.');
         const std::string minor = secondDot == std::string::npos ? std::string() : rest.substr(0, secondDot);
-        SetCaption(labAppVer, "v" + major + "." + minor);
-        SetCaption(labSoftVersion,
-                   platform::FormatDateTime("yyyy.mmdd.hhnn.ss", GetFileDate(programFile, 2)));
+        SetPlainCaption(labAppVer, "v" + major + "." + minor);
+        SetPlainCaption(labSoftVersion,
+                        platform::FormatDateTime("yyyy.mmdd.hhnn.ss", GetFileDate(programFile, 2)));
     }
 
     TUFileOp database("", "");
-    SetCaption(labDataVersion, database.GetDataVersion(0));
+    SetPlainCaption(labDataVersion, database.GetDataVersion(0));
     SetCaption(labSupportNum, platform::IntToStr(database.CountSoftwareByCategory(0)) + " Software");
     cmbSupportSoft->clear();
     for (uint16_t category = 0; category <= 10; ++category) {
@@ -802,9 +711,7 @@ void TfrmMain::ApplyTipsBox(int hideTip) {
 }
 
 void TfrmMain::imgSESaveClick(QObject*) {
-    if (!platform::FileExists(FSettingsFile))
-        WriteDefaultSettings(FSettingsFile);
-    platform::TIniFile ini(FSettingsFile);
+    platform::TIniFile ini = OpenSettingsFile(FSettingsFile);
     const int hideTip = chkHideTip->isChecked() ? 1 : 0;
     const int hideProcess = chkHideProcess->isChecked() ? 1 : 0;
     ApplyTipsBox(hideTip);
@@ -878,9 +785,7 @@ struct TCheckUpdateParameter {
 // Records the time of an update start in the settings file, writing the default text first when the file
 // is missing. Throws when the file cannot be written.
 void WriteLastUpdateTime(const std::string& settingsFile) {
-    if (!platform::FileExists(settingsFile))
-        WriteDefaultSettings(settingsFile);
-    platform::TIniFile ini(settingsFile);
+    platform::TIniFile ini = OpenSettingsFile(settingsFile);
     ini.WriteString(SectionUpdateInformation, KeyLastTime,
                     platform::FormatDateTime(LastTimeFormat, platform::Now()));
 }
@@ -1031,7 +936,7 @@ void OpenDetail(TfrmMain& form, QTreeWidget* list) {
         return;
     form.imgUS1Soft->clear();
     form.imgUS1Soft->setPixmap(dm->imglstBigICO.Picture(row->data(0, RowImageIndexRole).toInt()));
-    SetCaption(form.labUS1Soft, row->text(1).toStdString());
+    SetPlainCaption(form.labUS1Soft, row->text(1).toStdString());
     TUninstallThread::Create(umDetail);
 }
 

@@ -11,6 +11,7 @@
 class QAbstractButton;
 class QSystemTrayIcon;
 class TPictureList;
+class Tdm;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -85,34 +86,6 @@ public:
     void WMTrayIcon(TMessage& Message);
 
     // ---- Image buttons, hover pictures and links ----
-    void imgMinMouseEnter(QObject* Sender);
-    void imgMinMouseLeave(QObject* Sender);
-    void imgCloseMouseEnter(QObject* Sender);
-    void imgCloseMouseLeave(QObject* Sender);
-    void imgSettingsMouseEnter(QObject* Sender);
-    void imgSettingsMouseLeave(QObject* Sender);
-    void imgHelpMouseEnter(QObject* Sender);
-    void imgHelpMouseLeave(QObject* Sender);
-    void imgBackMouseEnter(QObject* Sender);
-    void imgBackMouseLeave(QObject* Sender);
-    void imgScanMouseEnter(QObject* Sender);
-    void imgScanMouseLeave(QObject* Sender);
-    void imgCleanMouseEnter(QObject* Sender);
-    void imgCleanMouseLeave(QObject* Sender);
-    void imgCancelMouseEnter(QObject* Sender);
-    void imgCancelMouseLeave(QObject* Sender);
-    void imgSubmitMouseEnter(QObject* Sender);
-    void imgSubmitMouseLeave(QObject* Sender);
-    void imgSCancelMouseEnter(QObject* Sender);
-    void imgSCancelMouseLeave(QObject* Sender);
-    void imgDCancelMouseEnter(QObject* Sender);
-    void imgDCancelMouseLeave(QObject* Sender);
-    void imgSESaveMouseEnter(QObject* Sender);
-    void imgSESaveMouseLeave(QObject* Sender);
-    void imgSECancelMouseEnter(QObject* Sender);
-    void imgSECancelMouseLeave(QObject* Sender);
-    void imgSTCancelMouseEnter(QObject* Sender);
-    void imgSTCancelMouseLeave(QObject* Sender);
     void labSupportNumMouseEnter(QObject* Sender);
     void labSupportNumMouseLeave(QObject* Sender);
     void imgHelpClick(QObject* Sender);
@@ -184,8 +157,19 @@ private:
     void ApplyLook();
     void PrepareLists();
     void BindHandlers();
-    void BindImageButton(TImageEx* button, void (TfrmMain::*enter)(QObject*),
-                         void (TfrmMain::*leave)(QObject*));
+    // A picture button of the window: its control, the image list of its pictures, the normal and the hover
+    // picture, and its click handler.
+    struct TPictureButton {
+        TImageEx* Ui::TfrmMain::*Button;
+        TPictureList Tdm::*List;
+        int Normal;
+        int Hover;
+        void (TfrmMain::*Click)(QObject*);
+    };
+    // Every picture button, in the order in which the first showing gives them their normal pictures.
+    static const TPictureButton PictureButtons[];
+    void BindPictureButton(const TPictureButton& entry);
+    void ShowButtonPicture(const TPictureButton& entry, bool hover);
     void BindClick(TImageEx* button, void (TfrmMain::*click)(QObject*));
     void BindButton(QAbstractButton* button, void (TfrmMain::*click)(QObject*));
     static QIcon ApplicationIcon();
@@ -193,7 +177,6 @@ private:
     void InitSettings();
     void InitVersions();
     void ApplyColumnWidths(bool wide);
-    void ShowPicture(TImageEx* button, const TPictureList& list, int index);
     void AddTrayIcon();
     void RemoveTrayIcon();
     // Minimises the application into the tray: minimised, its window hidden, no taskbar entry.
@@ -220,9 +203,12 @@ extern TfrmMain* frmMain;
 // have (for tests: KV itself never waits for a check).
 bool WaitForUpdateChecksForTesting(int milliseconds);
 
-// Sets a label's caption as the toolkit shows captions: a carriage return breaks the line and a doubled
-// ampersand shows as one. Caption gives the caption back as it was set.
+// Sets a label's caption as the toolkit shows the program's own captions: a carriage return breaks the line
+// and a doubled ampersand shows as one. SetPlainCaption shows text from outside the program (a name, a path,
+// a stored value) exactly as it is. Both show plain text, never markup. Caption gives the caption back as
+// it was set.
 void SetCaption(QLabel* label, const std::string& caption);
+void SetPlainCaption(QLabel* label, const std::string& text);
 std::string Caption(const QLabel* label);
 
 // Reports an error that reached the application: a message box with its text, titled with the

@@ -13,6 +13,7 @@
 #include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
+#include "platform/wineRegistry.h"
 
 #include <atomic>
 #include <cctype>
@@ -30,6 +31,33 @@ namespace {
 std::atomic<int> PendingWorkers{0};
 
 const char* const CleaningCompletedText = "Cleaning completed.";
+const char* const IncompleteRemovalsText = "These programs could not be removed completely:";
+
+// A running wineserver keeps the prefix's registry in memory and writes it back when it ends: while it runs
+// the registry refuses every change, and a removal would delete files and end processes whose registry
+// entries stay (or come back).
+bool WineRunning() {
+    return platform::TWineRegistry::Instance().WineServerRunning();
+}
+
+std::string WineRunningText() {
+    const std::string prefix = platform::PrefixFolder().string();
+    return "Nothing was removed: Wine is running for the prefix " + prefix +
+           ", and while it runs the registry cannot be changed.\n\n"
+           "Close the Windows programs of this prefix, or end its wineserver with \"wineserver -k\" (with "
+           "WINEPREFIX=" +
+           prefix + "), then click Clean again.";
+}
+
+// The end message of a clean: done, or the programs that left something behind, one a line.
+std::string CleanEndText(const std::vector<std::string>& incomplete) {
+    if (incomplete.empty())
+        return CleaningCompletedText;
+    std::string text = IncompleteRemovalsText;
+    for (const std::string& name : incomplete)
+        text += "\n" + name;
+    return text;
+}
 
 // Runs a job's closing step however the job leaves: by its end or by an error passing.
 template <typename F> class TClosingStep {
@@ -45,8 +73,9 @@ private:
 
 // ---- What the jobs show while the window handles no events ----
 
+// A status text names programs, paths, services and processes from the database and the registry.
 void ShowStatus(const std::string& text) {
-    SetCaption(frmMain->panCleanHint, text);
+    SetPlainCaption(frmMain->panCleanHint, text);
     frmMain->panCleanHint->repaint();
 }
 
@@ -521,6 +550,10 @@ void TUninstallThread::ShowSoftwareDetail() {
 // ==== Clean ====
 
 int TUninstallThread::RemoveSoftware(const std::string& Name, uint16_t Source) {
+    // Nothing goes while Wine runs: the clean asks before it starts, and this stops a clean at the next
+    // program when Wine starts during it.
+    if (WineRunning())
+        return 0;
     // Within the clean's scope when the clean asks; scopes nest.
     const platform::TLookupScope scope;
     TRemoval removal;
@@ -620,8 +653,9 @@ void TUninstallThread::RemoveSoftwareSteps(const std::string& Name, uint16_t Sou
 namespace {
 
 // Removes the checked rows of one list in list order; a row whose removal left something behind stays,
-// unchecked. Row positions count in 16 bits.
-void CleanList(TUninstallThread& worker, QTreeWidget* list, uint16_t source, bool hide) {
+// unchecked, and its name is added to Incomplete. Row positions count in 16 bits.
+void CleanList(TUninstallThread& worker, QTreeWidget* list, uint16_t source, bool hide,
+               std::vector<std::string>& incomplete) {
     for (int i = 0; i < list->topLevelItemCount() && i <= 0xFFFF; ++i) {
         QTreeWidgetItem* row = list->topLevelItem(i);
         row->setSelected(false);
@@ -638,6 +672,7 @@ void CleanList(TUninstallThread& worker, QTreeWidget* list, uint16_t source, boo
         } else {
             row->setSelected(false);
             row->setCheckState(0, Qt::Unchecked);
+            incomplete.push_back(name);
         }
     }
 }
@@ -651,6 +686,11 @@ void DeleteSelectedRows(QTreeWidget* list) {
 } // namespace
 
 void TUninstallThread::CleanSelected() {
+    // Refused whole while Wine runs, before anything is deleted or ended: the rows stay as they are.
+    if (WineRunning()) {
+        platform::MessageBox(WineRunningText(), "Error", platform::MB_OK | platform::MB_ICONINFORMATION);
+        return;
+    }
     const platform::TLookupScope scope;
     TfrmMain& form = *frmMain;
     const bool hide = form.chkHideProcess->isChecked();
@@ -676,9 +716,12 @@ void TUninstallThread::CleanSelected() {
         form.gaugeUS->setValue(0);
     });
 
-    CleanList(*this, form.lstvNList, 0, hide);
-    CleanList(*this, form.lstvRList, 1, hide);
-    platform::MessageBox(CleaningCompletedText, "Finish", platform::MB_OK | platform::MB_ICONINFORMATION);
+    std::vector<std::string> incomplete;
+    CleanList(*this, form.lstvNList, 0, hide, incomplete);
+    CleanList(*this, form.lstvRList, 1, hide, incomplete);
+    platform::MessageBox(CleanEndText(incomplete), "Finish",
+                         platform::MB_OK |
+                             (incomplete.empty() ? platform::MB_ICONINFORMATION : platform::MB_ICONWARNING));
     DeleteSelectedRows(form.lstvRList);
     DeleteSelectedRows(form.lstvNList);
     const int left = form.lstvRList->topLevelItemCount() + form.lstvNList->topLevelItemCount();

@@ -54,7 +54,8 @@ public:
     // when it exists and may be the program's own, else empty text.
     std::string ResolveFolderTemplate(const std::string& Template);
     // Removes one program (Source 0: an installed row named by its display name, else a leftover row named
-    // by its database name); 1 when everything that was to go went, 0 when a deletion failed.
+    // by its database name); 1 when everything that was to go went, 0 when a deletion failed or when a
+    // wineserver runs for the prefix (then nothing is touched).
     int RemoveSoftware(const std::string& Name, uint16_t Source);
 
     // The three jobs.

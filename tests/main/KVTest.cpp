@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <QMessageBox>
 #include <QProcess>
 #include <QtTest>
 #include <thread>
@@ -34,6 +35,7 @@ private slots:
     void aSecondCopyEndsAtOnceAndShowsNothing();
     void theMainBlockLeavesAtOnceWhileTheMarkerExists();
     void aBoxAskedOnAnotherThreadIsShownOnTheGuiThread();
+    void aBoxShowsItsTextAsPlainText();
 
 private:
     // A program folder with KV.exe and its database, and a process ready to start it there.
@@ -138,6 +140,33 @@ void TKVTest::aBoxAskedOnAnotherThreadIsShownOnTheGuiThread() {
     asker.join();
     RemoveMessageBoxes();
     QVERIFY(shownOn == std::this_thread::get_id());
+}
+
+// A box's text may hold a name, a path or a server's words: KV's own box shows it as it is, never as markup.
+void TKVTest::aBoxShowsItsTextAsPlainText() {
+    InstallMessageBoxes();
+    const QString text =
+        QStringLiteral("<img src=\"x.png\">Foo\n<b>C:\\Bar</b> & <a href=\"http://x\">y</a>");
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    // The box runs its own event loop; the timer answers it from there.
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            format = box->textFormat();
+            box->accept();
+        }
+    });
+    answer.start();
+    const int button =
+        platform::MessageBox(text.toStdString(), "Error", platform::MB_OK | platform::MB_ICONERROR);
+    answer.stop();
+    RemoveMessageBoxes();
+    QCOMPARE(button, platform::IDOK);
+    QCOMPARE(shown, text);
+    QCOMPARE(format, Qt::PlainText);
 }
 
 QTEST_MAIN(TKVTest)

@@ -70,6 +70,7 @@ private slots:
     void anUnwritableProgramFolderIsReportedAndTheWindowStillComesUp();
     void viewSettingsAreApplied_data();
     void viewSettingsAreApplied();
+    void settingsValuesShowAsStored();
     void startupMinimizeStartsInTheTray();
     void startupMinimizeWithoutATrayKeepsTheWindowReachable();
     void pagesShowTheirPanels_data();
@@ -419,6 +420,19 @@ void TfrmMainTest::viewSettingsAreApplied() {
     QCOMPARE(boxes.join(QLatin1Char(' ')), checked);
     // Reading the settings writes nothing back.
     QCOMPARE(ReadHostFile(SettingsPath()), "[Settings]\r\n" + settings.toStdString() + "\r\n");
+}
+
+// A settings file is outside text: its values show as the characters stored, never as markup.
+void TfrmMainTest::settingsValuesShowAsStored() {
+    const std::string lastTime = "<img src=\"x.png\">Foo && <a href=\"http://x\">link</a>";
+    const std::string installDay = "<b>2026</b>-12-10";
+    WriteSettings("[Update Information]\r\nLast Time=" + lastTime +
+                  "\r\nInstall Day=" + EncodeSettingText(installDay) + "\r\n");
+    ShowWindow();
+    QCOMPARE(FForm->labLastTime->text().toStdString(), "Last Time: " + lastTime);
+    QCOMPARE(FForm->labLastTime->textFormat(), Qt::PlainText);
+    QCOMPARE(FForm->labInstallDay->text().toStdString(), installDay);
+    QCOMPARE(FForm->labInstallDay->textFormat(), Qt::PlainText);
 }
 
 void TfrmMainTest::startupMinimizeStartsInTheTray() {

@@ -10,18 +10,24 @@
 #include "platform/systemInfo.h"
 #include "platform/sysUtils.h"
 #include "platform/winePath.h"
+#include "platform/wineRegistry.h"
 #include "support/childProcess.h"
 #include "support/hiveBuilder.h"
 #include "support/hostFiles.h"
 #include "support/tempMachine.h"
 #include "tools/databaseWriter.h"
 
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <QtTest>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -75,23 +81,72 @@ QTreeWidgetItem* AddRow(QTreeWidget* list, const QStringList& texts) {
 }
 
 // Records the text of a label each time it is painted: while a job runs the window handles no events, so
-// every paint seen then is one the job asked for.
+// every paint seen then is one the job asked for. OnText, when set, is told of each new text as it shows.
 class TPaintRecorder : public QObject {
 public:
     explicit TPaintRecorder(QLabel* label) : FLabel(label) { label->installEventFilter(this); }
     ~TPaintRecorder() override { FLabel->removeEventFilter(this); }
     std::vector<std::string> Texts;
+    std::function<void(const std::string&)> OnText;
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
         const std::string text = Caption(FLabel);
-        if (event->type() == QEvent::Paint && !text.empty() && (Texts.empty() || Texts.back() != text))
+        if (event->type() == QEvent::Paint && !text.empty() && (Texts.empty() || Texts.back() != text)) {
             Texts.push_back(text);
+            if (OnText)
+                OnText(text);
+        }
         return false;
     }
 
 private:
     QLabel* FLabel;
+};
+
+// A wineserver of the machine's prefix, as the registry finds one: a write lock on the file "lock" of the
+// prefix's server folder under the runtime folder. The lock is an open file description's, which the
+// registry's check sees from this process too (a process's own record lock it would not).
+class TRunningWineServer {
+public:
+    explicit TRunningWineServer(const TTempMachine& machine) {
+        const fs::path runtime = machine.Root() / "run-user";
+        struct stat prefix {};
+        if (stat(machine.Prefix().c_str(), &prefix) != 0)
+            return;
+        char name[64];
+        std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(prefix.st_dev),
+                      static_cast<unsigned long long>(prefix.st_ino));
+        fs::create_directories(runtime / "wine" / name);
+        platform::TWineRegistry::SetRuntimeFolderForTesting(runtime);
+        FLockFile = open((runtime / "wine" / name / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        Start();
+    }
+    ~TRunningWineServer() {
+        if (FLockFile >= 0)
+            close(FLockFile);
+        platform::TWineRegistry::SetRuntimeFolderForTesting({});
+    }
+    TRunningWineServer(const TRunningWineServer&) = delete;
+    TRunningWineServer& operator=(const TRunningWineServer&) = delete;
+
+    bool Running() const { return FRunning; }
+    bool Start() { return Lock(F_WRLCK); }
+    bool End() { return Lock(F_UNLCK); }
+
+private:
+    bool Lock(short type) {
+        struct flock lock {};
+        lock.l_type = type;
+        lock.l_whence = SEEK_SET;
+        if (FLockFile < 0 || fcntl(FLockFile, F_OFD_SETLK, &lock) != 0)
+            return false;
+        FRunning = type == F_WRLCK;
+        return true;
+    }
+
+    int FLockFile = -1;
+    bool FRunning = false;
 };
 
 } // namespace
@@ -125,6 +180,9 @@ private slots:
     void aRemovalThatLeftSomethingIsNoSuccess();
     void aBrokenHiveKeepsItsKeysAndTheirRow();
     void anErrorEndsTheCleanAndKeepsKVUsable();
+    void aCleanWhileWineRunsIsRefusedWhole();
+    void wineStartedDuringACleanStopsItBeforeTheNextProgram();
+    void outsideTextShowsAsPlainText();
     void removalOnARealPrefix();
     void hostileDatabaseRemovesNothingButTheProgramsOwn();
 
@@ -724,11 +782,14 @@ void TUninstallThreadTest::aRemovalThatLeftSomethingIsNoSuccess() {
     FDatabase.Add("DELTA", "Delta", 9).File(1, "{pf}\\Delta\\delta.dat");
     FDatabase.Programs.back().InstallFolder = "1Delta";
     FDatabase.Add("EPS", "Epsilon", 9).File(1, "{pf}\\Epsilon\\e.dat");
+    FDatabase.Add("ZETA", "Zeta", 9).File(1, "{pf}\\Zeta\\zeta.dat");
     FMachine->WriteFile("C:\\Program Files\\Delta\\delta.dat", "x");
     FMachine->WriteFile("C:\\Program Files\\Delta\\locked.dat", "x");
     FMachine->WriteFile("C:\\Program Files\\Epsilon\\e.dat", "x");
+    FMachine->WriteFile("C:\\Program Files\\Zeta\\zeta.dat", "x");
     const fs::path locked = FMachine->HostPath("C:\\Program Files\\Delta\\locked.dat");
-    if (!FMachine->SetImmutable(locked, true))
+    const fs::path lockedItem = FMachine->HostPath("C:\\Program Files\\Zeta\\zeta.dat");
+    if (!FMachine->SetImmutable(locked, true) || !FMachine->SetImmutable(lockedItem, true))
         QSKIP("the file system cannot lock a file");
     ShowWindow();
     Scan();
@@ -736,16 +797,23 @@ void TUninstallThreadTest::aRemovalThatLeftSomethingIsNoSuccess() {
     TPaintRecorder status(FForm->panCleanHint);
     RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
     FMachine->SetImmutable(locked, false);
+    FMachine->SetImmutable(lockedItem, false);
 
     QVERIFY(fs::exists(locked));
+    QVERIFY(fs::exists(lockedItem));
     QVERIFY(std::find(status.Texts.begin(), status.Texts.end(), " Delta has successfully unloaded.") ==
             status.Texts.end());
     QVERIFY(std::find(status.Texts.begin(), status.Texts.end(), " Epsilon has successfully unloaded.") !=
             status.Texts.end());
-    // The row stays, unchecked, with its number; the one that went is gone.
-    QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"1", "Delta", "Games"}}));
+    // The end message names what could not be removed completely, in the order of the clean.
+    QCOMPARE(FBoxes.back().Text, std::string("These programs could not be removed completely:\nDelta\nZeta"));
+    QCOMPARE(FBoxes.back().Caption, std::string("Finish"));
+    QCOMPARE(FBoxes.back().Flags, platform::MB_OK | platform::MB_ICONWARNING);
+    // The rows stay, unchecked, with their numbers; the one that went is gone.
+    QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"1", "Delta", "Games"}, {"3", "Zeta", "Games"}}));
     QCOMPARE(FForm->lstvRList->topLevelItem(0)->checkState(0), Qt::Unchecked);
-    QCOMPARE(Caption(FForm->labSoftNum), std::string("1 Software"));
+    QCOMPARE(FForm->lstvRList->topLevelItem(1)->checkState(0), Qt::Unchecked);
+    QCOMPARE(Caption(FForm->labSoftNum), std::string("2 Software"));
     QCOMPARE(FForm->CurrentPanel(), int(pmScanResults));
 }
 
@@ -765,7 +833,7 @@ void TUninstallThreadTest::aBrokenHiveKeepsItsKeysAndTheirRow() {
     QCOMPARE(status.Texts.back(), std::string(" Deleting HKEY_CURRENT_USER\\Software\\Delta..."));
     QCOMPARE(ReadHostFile(FMachine->Prefix() / "user.reg"), user);
     QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"1", "Delta", "Games"}}));
-    QCOMPARE(FBoxes.back().Text, std::string("Cleaning completed."));
+    QCOMPARE(FBoxes.back().Text, std::string("These programs could not be removed completely:\nDelta"));
 }
 
 void TUninstallThreadTest::anErrorEndsTheCleanAndKeepsKVUsable() {
@@ -791,6 +859,135 @@ void TUninstallThreadTest::anErrorEndsTheCleanAndKeepsKVUsable() {
     Scan();
     QCOMPARE(FForm->lstvNList->topLevelItemCount(), 1);
     QVERIFY(FForm->close());
+}
+
+// While a wineserver runs for the prefix the registry cannot be changed: a clean is refused before anything
+// of it happens, and says what to do. Scan and detail only read, and go on.
+void TUninstallThreadTest::aCleanWhileWineRunsIsRefusedWhole() {
+    FDatabase.Add("ALPHA", "Alpha", 5).File(1, "{pf}\\Alpha\\alpha.exe").Registry(2, "HKCU{sw}\\Alpha");
+    FDatabase.Programs.back().Processes = "alphatray.exe";
+    FDatabase.Programs.back().InstallFolder = "1Alpha";
+    FSystem.Key(Uninstall + "Alpha").String("DisplayName", "Alpha 2").String("UninstallString", "x.exe");
+    FUser.Key("Software\\Alpha").String("Path", "x");
+    WriteHives();
+    FMachine->WriteFile("C:\\Program Files\\Alpha\\alpha.exe", "x");
+    TChildProcess tray;
+    const fs::path trayFile = FMachine->HostPath("C:\\Program Files\\Alpha\\alphatray.exe");
+    TChildProcess::CopySleepProgram(trayFile);
+    QVERIFY(tray.Start(trayFile, {trayFile.string(), "600"}));
+    const std::string system = ReadHostFile(FMachine->Prefix() / "system.reg");
+    const std::string user = ReadHostFile(FMachine->Prefix() / "user.reg");
+    TRunningWineServer wine(*FMachine);
+    QVERIFY(wine.Running());
+    QVERIFY(platform::TWineRegistry::Instance().WineServerRunning());
+
+    ShowWindow();
+    Scan();
+    QCOMPARE(Rows(FForm->lstvNList), (QList<QStringList>{{"1", "Alpha 2", "", ""}}));
+    FForm->lstvNList->topLevelItem(0)->setSelected(true);
+    RunCommand([this] { FForm->lstvNListDblClick(FForm->lstvNList); });
+    QCOMPARE(FForm->CurrentPanel(), int(pmDetail));
+    QCOMPARE(Rows(FForm->lstvUS2Registry),
+             (QList<QStringList>{{"1", "HKEY_CURRENT_USER\\Software\\Alpha", "Key"}}));
+    QTest::mouseClick(FForm->imgDCancel, Qt::LeftButton);
+    QCOMPARE(FForm->CurrentPanel(), int(pmScanResults));
+
+    Check(FForm->lstvNList, 0);
+    FBoxes.clear();
+    TPaintRecorder status(FForm->panCleanHint);
+    QSignalSpy gauge(FForm->gaugeUS, &QProgressBar::valueChanged);
+    RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
+    // The confirmation, then the refusal; no end message.
+    QCOMPARE(FBoxes.size(), size_t{2});
+    const TRecordedBox& refusal = FBoxes[1];
+    QCOMPARE(refusal.Caption, std::string("Error"));
+    QCOMPARE(refusal.Flags, platform::MB_OK | platform::MB_ICONINFORMATION);
+    QVERIFY2(refusal.Text.starts_with("Nothing was removed: Wine is running for the prefix " +
+                                      FMachine->Prefix().string()),
+             refusal.Text.c_str());
+    QVERIFY(refusal.Text.find("Close the Windows programs of this prefix") != std::string::npos);
+    QVERIFY(refusal.Text.find("\"wineserver -k\"") != std::string::npos);
+    // Nothing of the program was touched, nothing of the window changed.
+    QVERIFY(tray.Running());
+    QVERIFY(fs::exists(FMachine->HostPath("C:\\Program Files\\Alpha\\alpha.exe")));
+    QCOMPARE(ReadHostFile(FMachine->Prefix() / "system.reg"), system);
+    QCOMPARE(ReadHostFile(FMachine->Prefix() / "user.reg"), user);
+    QVERIFY(status.Texts.empty());
+    QCOMPARE(gauge.count(), 0);
+    QCOMPARE(Rows(FForm->lstvNList), (QList<QStringList>{{"1", "Alpha 2", "", ""}}));
+    QCOMPARE(FForm->lstvNList->topLevelItem(0)->checkState(0), Qt::Checked);
+    QCOMPARE(Caption(FForm->labSoftNum), std::string("1  Software"));
+    QCOMPARE(FForm->CurrentPanel(), int(pmScanResults));
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             FForm->imgClean, FForm->imgCancel, FForm->lstvRList, FForm->lstvNList, FForm->pan_Foot_Bottom})
+        QVERIFY(control->isEnabled());
+
+    // Once Wine has ended, the same clean removes the program.
+    QVERIFY(wine.End());
+    RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
+    QCOMPARE(FBoxes.back().Text, std::string("Cleaning completed."));
+    QVERIFY(tray.ReapKilled());
+    QVERIFY(!fs::exists(FMachine->HostPath("C:\\Program Files\\Alpha")));
+    QVERIFY(!KeyExists(platform::HKEY_LOCAL_MACHINE, Uninstall + "Alpha"));
+    QCOMPARE(FForm->lstvNList->topLevelItemCount(), 0);
+}
+
+// A wineserver that starts during a clean stops it at the next program: that one keeps its files and its
+// row, and the end message names it.
+void TUninstallThreadTest::wineStartedDuringACleanStopsItBeforeTheNextProgram() {
+    FDatabase.Add("DELTA", "Delta", 9).File(1, "{pf}\\Delta\\delta.dat");
+    FDatabase.Add("EPS", "Epsilon", 9).File(1, "{pf}\\Epsilon\\e.dat");
+    FMachine->WriteFile("C:\\Program Files\\Delta\\delta.dat", "x");
+    FMachine->WriteFile("C:\\Program Files\\Epsilon\\e.dat", "x");
+    TRunningWineServer wine(*FMachine);
+    QVERIFY(wine.End());
+    ShowWindow();
+    Scan();
+    FForm->chkSelectAll1->setChecked(true);
+    TPaintRecorder status(FForm->panCleanHint);
+    status.OnText = [&](const std::string& text) {
+        if (text == " Cleaning Epsilon...")
+            wine.Start();
+    };
+    RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
+    QVERIFY(wine.Running());
+    QVERIFY(!fs::exists(FMachine->HostPath("C:\\Program Files\\Delta\\delta.dat")));
+    QVERIFY(fs::exists(FMachine->HostPath("C:\\Program Files\\Epsilon\\e.dat")));
+    QCOMPARE(status.Texts.back(), std::string(" Cleaning Epsilon..."));
+    QCOMPARE(FBoxes.back().Text, std::string("These programs could not be removed completely:\nEpsilon"));
+    QCOMPARE(Rows(FForm->lstvRList), (QList<QStringList>{{"2", "Epsilon", "Games"}}));
+}
+
+// Names and paths from the registry and the database are shown as they are stored, never as markup.
+void TUninstallThreadTest::outsideTextShowsAsPlainText() {
+    const std::string name = "<img src=\"x.png\">Foo && <b>Bar</b>";
+    FDatabase.Add("FOO", "<img", 5).File(1, "C:\\<b>Foo\\a.dll");
+    FSystem.Key(Uninstall + "Foo").String("DisplayName", name).String("UninstallString", "x.exe");
+    WriteHives();
+    FMachine->WriteFile("C:\\<b>Foo\\a.dll", "x");
+    ShowWindow();
+    Scan();
+    QCOMPARE(Rows(FForm->lstvNList), (QList<QStringList>{{"1", QString::fromStdString(name), "", ""}}));
+    FForm->lstvNList->topLevelItem(0)->setSelected(true);
+    RunCommand([this] { FForm->lstvNListDblClick(FForm->lstvNList); });
+    QCOMPARE(FForm->labUS1Soft->text().toStdString(), name);
+    QCOMPARE(FForm->labUS1Soft->textFormat(), Qt::PlainText);
+    QCOMPARE(Rows(FForm->lstvUS2File), (QList<QStringList>{{"1", "C:\\<b>Foo\\a.dll"}}));
+    QTest::mouseClick(FForm->imgDCancel, Qt::LeftButton);
+
+    Check(FForm->lstvNList, 0);
+    TPaintRecorder status(FForm->panCleanHint);
+    std::vector<std::string> shown;
+    status.OnText = [&](const std::string&) {
+        if (FForm->panCleanHint->textFormat() == Qt::PlainText)
+            shown.push_back(FForm->panCleanHint->text().toStdString());
+    };
+    RunCommand([this] { QTest::mouseClick(FForm->imgClean, Qt::LeftButton); });
+    QCOMPARE(shown, status.Texts);
+    QVERIFY(!shown.empty());
+    QCOMPARE(shown.front(), " Cleaning " + name + "...");
+    QVERIFY(std::find(shown.begin(), shown.end(), " Deleting C:\\<b>Foo\\a.dll...") != shown.end());
+    QCOMPARE(shown.back(), " " + name + " has successfully unloaded.");
 }
 
 // ---- End to end ----
