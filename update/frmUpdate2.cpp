@@ -17,6 +17,7 @@
 #include "update/updaterPictures.h"
 #include "update/updaterReply.h"
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -36,6 +37,9 @@ namespace {
 
 constexpr const char* KVProgram = "KV.exe";
 constexpr int DownloadsColumn = 1;
+// The gauge and the "KB" cell follow a transfer at most this often (drawing them for every block received
+// costs a fast download much of its time); the last count of a transfer is always shown.
+constexpr std::chrono::milliseconds ProgressInterval{50};
 
 // "KV.dat, KV.exe": the names of the files a run could not put in place, for its closing message.
 std::string JoinNames(const std::vector<std::string>& names) {
@@ -193,6 +197,8 @@ void TfrmUpdate::IdHTTPWorkBegin(int64_t workCountMax) {
     Gauge->setValue(0);
     Gauge->setMinimum(0);
     Gauge->setMaximum(ClampToInt(workCountMax));
+    FProgressShown = false;
+    FProgressPending = false;
 }
 
 void TfrmUpdate::IdHTTPWork(int64_t workCount) {
@@ -200,15 +206,34 @@ void TfrmUpdate::IdHTTPWork(int64_t workCount) {
         QApplication::processEvents();
         if (FAbortDownload)
             IdHTTP.Disconnect();
-        Gauge->setValue(ClampToInt(workCount));
-        if (QTreeWidgetItem* row = lstvDownload->topLevelItem(FDownloadIndex))
-            row->setText(DownloadsColumn, QString::asprintf("%d KB", ClampToInt(workCount / 1024)));
+        FWorkCount = workCount;
+        FProgressPending = true;
+        const auto now = std::chrono::steady_clock::now();
+        if (!FProgressShown || now - FProgressShownAt >= ProgressInterval) {
+            FProgressShownAt = now;
+            ShowProgress();
+        }
     } catch (...) {
         // A progress report never fails the transfer.
     }
 }
 
+void TfrmUpdate::ShowProgress() {
+    FProgressShown = true;
+    FProgressPending = false;
+    Gauge->setValue(ClampToInt(FWorkCount));
+    if (QTreeWidgetItem* row = lstvDownload->topLevelItem(FDownloadIndex))
+        row->setText(DownloadsColumn, QString::asprintf("%d KB", ClampToInt(FWorkCount / 1024)));
+}
+
 void TfrmUpdate::IdHTTPWorkEnd() {
+    if (FProgressPending) {
+        try {
+            ShowProgress();
+        } catch (...) {
+            // As in the progress handler.
+        }
+    }
     if (FAbortDownload)
         throw EAbort();
 }

@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <openssl/evp.h>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
@@ -76,6 +77,19 @@ private:
     QLabel* FLabel;
 };
 
+// Counts the paint events of a widget.
+class TPaintCount : public QObject {
+public:
+    explicit TPaintCount(QWidget* widget) { widget->installEventFilter(this); }
+    int Count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        Count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
 } // namespace
 
 class TfrmUpdate2Test : public QObject {
@@ -105,6 +119,7 @@ private slots:
     void progressGoesToTheRowOfTheDownload();
     void progressCellCountsWholeKilobytes_data();
     void progressCellCountsWholeKilobytes();
+    void progressIsDrawnAFewTimesASecond();
     void abortDuringADownload();
     void closeAnsweredNoLetsTheDownloadGoOn();
     void unpackErrorLeavesTheRun();
@@ -694,6 +709,29 @@ void TfrmUpdate2Test::progressCellCountsWholeKilobytes() {
     QVERIFY(RunToEnd(*window));
     QCOMPARE(Cell(*window, 0, 1), cell.toStdString());
     QCOMPARE(window->Gauge->value(), size);
+}
+
+void TfrmUpdate2Test::progressIsDrawnAFewTimesASecond() {
+    // Four megabytes in one piece reach the window in hundreds of blocks (libcurl hands over at most 16 KiB
+    // at a time).
+    const std::string program(4 * 1024 * 1024, 'p');
+    FServer->Answer("/files/p.exe", program);
+    OfferFiles(FServer->Url("/files/p.exe"), "", "", Md5Text("x"), "", "");
+    FAnswer = [](const TBox&) { return platform::IDNO; };
+    auto window = MakeWindow();
+    TPaintCount gaugePaints(window->Gauge);
+    TPaintCount listPaints(window->lstvDownload->viewport());
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QVERIFY(RunToEnd(*window));
+    // At most about twenty drawings a second of each, besides a few for the window's first showing, the row
+    // and each transfer's start and end (the request's two sides and the download); the last count exactly.
+    const qint64 bound = elapsed.elapsed() / 50 + 20;
+    QVERIFY2(gaugePaints.Count <= bound, std::to_string(gaugePaints.Count).c_str());
+    QVERIFY2(listPaints.Count <= bound, std::to_string(listPaints.Count).c_str());
+    QCOMPARE(Cell(*window, 0, 1), std::string("4096 KB"));
+    QCOMPARE(window->Gauge->value(), static_cast<int>(program.size()));
+    QCOMPARE(window->Gauge->maximum(), static_cast<int>(program.size()));
 }
 
 void TfrmUpdate2Test::abortDuringADownload() {
