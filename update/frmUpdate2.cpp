@@ -27,8 +27,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QWindow>
 #include <vector>
 
 TfrmUpdate* frmUpdate = nullptr;
@@ -122,9 +124,22 @@ void TfrmUpdate::FormCreate() {
 void TfrmUpdate::showEvent(QShowEvent* event) {
     if (!FShown) {
         FShown = true;
+        CentreOnScreen();
         FormShow();
     }
     QWidget::showEvent(event);
+}
+
+void TfrmUpdate::CentreOnScreen() {
+    const QScreen* screen = this->screen();
+    if (screen == nullptr)
+        return;
+    const QRect available = screen->availableGeometry();
+    // A window's position is its frame's, and the frame is as large as the platform knows it so far.
+    const QMargins margins = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+    const QSize frame = size().grownBy(margins);
+    move(available.x() + (available.width() - frame.width()) / 2,
+         available.y() + (available.height() - frame.height()) / 2);
 }
 
 void TfrmUpdate::FormShow() {
@@ -144,10 +159,16 @@ void TfrmUpdate::ShowError(const std::string& text) {
 }
 
 bool TfrmUpdate::event(QEvent* event) {
-    // The run starts after the activation has been handled, so that it does not nest inside the window
-    // system's delivery of that event.
-    if (event->type() == QEvent::WindowActivate)
+    if (event->type() == QEvent::WindowActivate) {
+        // By the first activation a window manager has framed the window: centred again with its frame.
+        if (!FActivated) {
+            FActivated = true;
+            CentreOnScreen();
+        }
+        // The run starts after the activation has been handled, so that it does not nest inside the window
+        // system's delivery of that event.
         QMetaObject::invokeMethod(this, &TfrmUpdate::FormActivate, Qt::QueuedConnection);
+    }
     return QWidget::event(event);
 }
 

@@ -90,6 +90,8 @@ protected:
 private:
     void FormCreate();
     void FormShow();
+    // Puts the window, frame and all, in the middle of its screen's room for windows.
+    void CentreOnScreen();
     void IdHTTPWorkBegin(int64_t workCountMax);
     void IdHTTPWork(int64_t workCount);
     void IdHTTPWorkEnd();
@@ -125,6 +127,7 @@ private:
     std::chrono::steady_clock::time_point FProgressShownAt;
     std::string FSettingsFile;
     bool FShown = false;
+    bool FActivated = false;
 };
 
 // The form variable: the program's window while it exists.

@@ -32,6 +32,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -100,6 +101,7 @@ private slots:
     void cleanup();
 
     void rendersTheWindow();
+    void opensCentredOnItsScreen();
     void programFileCarriesItsVersionAndIcon();
     void withoutKVNothingIsAskedOrShown();
     void requestCarriesTheVersions();
@@ -331,6 +333,25 @@ void TfrmUpdate2Test::rendersTheWindow() {
     window->Gauge->setValue(0);
     const QString file = QStringLiteral(KORVANE_RENDER_FOLDER "/frmUpdate2.png");
     QVERIFY(window->grab().save(file));
+}
+
+void TfrmUpdate2Test::opensCentredOnItsScreen() {
+    fs::remove(Program("KV.exe"));
+    auto window = MakeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // The whole window, frame included, in the middle of the screen's room for windows; its size and
+    // buttons as they were.
+    const QRect frame = window->frameGeometry();
+    const QRect available = window->screen()->availableGeometry();
+    QVERIFY2(frame.size() != window->size(), "the platform gives the window a frame");
+    QVERIFY2((frame.center() - available.center()).manhattanLength() <= 2,
+             (std::to_string(frame.x()) + "," + std::to_string(frame.y()) + " in " +
+              std::to_string(available.width()) + "x" + std::to_string(available.height()))
+                 .c_str());
+    QCOMPARE(window->size(), QSize(448, 296));
+    QVERIFY(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }
 
 void TfrmUpdate2Test::programFileCarriesItsVersionAndIcon() {
