@@ -20,6 +20,7 @@
 #include "support/tempMachine.h"
 #include "support/updateFiles.h"
 #include "tools/databaseWriter.h"
+#include "update/updaterMessageBox.h"
 
 #include <chrono>
 #include <fcntl.h>
@@ -31,7 +32,9 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
@@ -115,6 +118,7 @@ private slots:
     void answerNoLeavesTheDownloads();
     void updateFolderThatCannotBeCreated();
     void failedDownloadShowsTheErrorOnceAndStays();
+    void serverTextInABoxIsShownAsPlainText();
     void serverThatCutsOrStallsATransfer_data();
     void serverThatCutsOrStallsATransfer();
     void downloadAddressesOtherThanHttpAreRefused();
@@ -629,6 +633,33 @@ void TfrmUpdate2Test::failedDownloadShowsTheErrorOnceAndStays() {
     QVERIFY(!window->isVisible());
     QVERIFY(!window->TrayIcon().isVisible());
     QCOMPARE(ended.count(), 1);
+}
+
+void TfrmUpdate2Test::serverTextInABoxIsShownAsPlainText() {
+    // The error status's reason is the server's text; the updater's own boxes show it as it came.
+    const std::string hostile = "<img src=\"x\">Foo <a href=\"x\">y</a>";
+    FServer->Fail("/files/p.exe", 404, hostile);
+    OfferFiles(FServer->Url("/files/p.exe"), "", "", Md5Text("x"), "", "");
+    platform::SetMessageBoxHandler(ShowUpdaterMessageBox);
+    std::vector<std::pair<Qt::TextFormat, std::string>> shown;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        QVERIFY(label != nullptr);
+        shown.emplace_back(label->textFormat(), label->text().toStdString());
+        box->button(QMessageBox::Ok)->click();
+    });
+    answerer.start(10);
+    auto window = MakeWindow();
+    window->show();
+    window->activateWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), size_t{1}, 20000);
+    QCOMPARE(shown[0].second, "HTTP/1.1 404 " + hostile);
+    QCOMPARE(shown[0].first, Qt::PlainText);
+    QCOMPARE(window->labState->textFormat(), Qt::PlainText);
 }
 
 void TfrmUpdate2Test::serverThatCutsOrStallsATransfer_data() {
