@@ -228,14 +228,20 @@ void BM_DownloadFile(benchmark::State& state) {
         state.SkipWithError("the update request failed");
     // The floor's transfer runs in the same iterations, so that a busy machine slows both alike.
     double floorSeconds = 0;
+    int floorRuns = 0;
     const double seconds = MeasureDownloads(
         state, size,
         [&] {
+            // Both transfers write a new file each time, as a download of the day's name usually does.
             std::string path;
-            window.DownloadFile(1, "Rudarorovod_20261210.exe", path);
+            window.DownloadFile(1, "Rudarorovod_" + std::to_string(floorRuns) + ".exe", path);
             return !path.empty();
         },
-        [&] { return CurlToFile(server.Url("/big.bin"), machine.Root() / "floor.bin", size); },
+        [&] {
+            ++floorRuns;
+            return CurlToFile(server.Url("/big.bin"), machine.Root() / ("floor" + std::to_string(floorRuns)),
+                              size);
+        },
         &floorSeconds);
     benchFloor::ReportBesideFloor(state, seconds, floorSeconds);
     platform::SetModuleFileNameForTesting({});
