@@ -17,6 +17,7 @@
 #include "update/updaterPictures.h"
 #include "update/updaterReply.h"
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -26,8 +27,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QWindow>
 #include <vector>
 
 TfrmUpdate* frmUpdate = nullptr;
@@ -36,6 +39,9 @@ namespace {
 
 constexpr const char* KVProgram = "KV.exe";
 constexpr int DownloadsColumn = 1;
+// The gauge and the "KB" cell follow a transfer at most this often (drawing them for every block received
+// costs a fast download much of its time); the last count of a transfer is always shown.
+constexpr std::chrono::milliseconds ProgressInterval{50};
 
 // "KV.dat, KV.exe": the names of the files a run could not put in place, for its closing message.
 std::string JoinNames(const std::vector<std::string>& names) {
@@ -118,9 +124,22 @@ void TfrmUpdate::FormCreate() {
 void TfrmUpdate::showEvent(QShowEvent* event) {
     if (!FShown) {
         FShown = true;
+        CentreOnScreen();
         FormShow();
     }
     QWidget::showEvent(event);
+}
+
+void TfrmUpdate::CentreOnScreen() {
+    const QScreen* screen = this->screen();
+    if (screen == nullptr)
+        return;
+    const QRect available = screen->availableGeometry();
+    // A window's position is its frame's, and the frame is as large as the platform knows it so far.
+    const QMargins margins = windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+    const QSize frame = size().grownBy(margins);
+    move(available.x() + (available.width() - frame.width()) / 2,
+         available.y() + (available.height() - frame.height()) / 2);
 }
 
 void TfrmUpdate::FormShow() {
@@ -140,10 +159,16 @@ void TfrmUpdate::ShowError(const std::string& text) {
 }
 
 bool TfrmUpdate::event(QEvent* event) {
-    // The run starts after the activation has been handled, so that it does not nest inside the window
-    // system's delivery of that event.
-    if (event->type() == QEvent::WindowActivate)
+    if (event->type() == QEvent::WindowActivate) {
+        // By the first activation a window manager has framed the window: centred again with its frame.
+        if (!FActivated) {
+            FActivated = true;
+            CentreOnScreen();
+        }
+        // The run starts after the activation has been handled, so that it does not nest inside the window
+        // system's delivery of that event.
         QMetaObject::invokeMethod(this, &TfrmUpdate::FormActivate, Qt::QueuedConnection);
+    }
     return QWidget::event(event);
 }
 
@@ -193,6 +218,8 @@ void TfrmUpdate::IdHTTPWorkBegin(int64_t workCountMax) {
     Gauge->setValue(0);
     Gauge->setMinimum(0);
     Gauge->setMaximum(ClampToInt(workCountMax));
+    FProgressShown = false;
+    FProgressPending = false;
 }
 
 void TfrmUpdate::IdHTTPWork(int64_t workCount) {
@@ -200,15 +227,34 @@ void TfrmUpdate::IdHTTPWork(int64_t workCount) {
         QApplication::processEvents();
         if (FAbortDownload)
             IdHTTP.Disconnect();
-        Gauge->setValue(ClampToInt(workCount));
-        if (QTreeWidgetItem* row = lstvDownload->topLevelItem(FDownloadIndex))
-            row->setText(DownloadsColumn, QString::asprintf("%d KB", ClampToInt(workCount / 1024)));
+        FWorkCount = workCount;
+        FProgressPending = true;
+        const auto now = std::chrono::steady_clock::now();
+        if (!FProgressShown || now - FProgressShownAt >= ProgressInterval) {
+            FProgressShownAt = now;
+            ShowProgress();
+        }
     } catch (...) {
         // A progress report never fails the transfer.
     }
 }
 
+void TfrmUpdate::ShowProgress() {
+    FProgressShown = true;
+    FProgressPending = false;
+    Gauge->setValue(ClampToInt(FWorkCount));
+    if (QTreeWidgetItem* row = lstvDownload->topLevelItem(FDownloadIndex))
+        row->setText(DownloadsColumn, QString::asprintf("%d KB", ClampToInt(FWorkCount / 1024)));
+}
+
 void TfrmUpdate::IdHTTPWorkEnd() {
+    if (FProgressPending) {
+        try {
+            ShowProgress();
+        } catch (...) {
+            // As in the progress handler.
+        }
+    }
     if (FAbortDownload)
         throw EAbort();
 }

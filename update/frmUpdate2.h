@@ -2,6 +2,7 @@
 
 #include "platform/httpClient.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <QSystemTrayIcon>
@@ -89,10 +90,14 @@ protected:
 private:
     void FormCreate();
     void FormShow();
+    // Puts the window, frame and all, in the middle of its screen's room for windows.
+    void CentreOnScreen();
     void IdHTTPWorkBegin(int64_t workCountMax);
     void IdHTTPWork(int64_t workCount);
     void IdHTTPWorkEnd();
     void IdAntiFreezeIdle();
+    // The gauge and the download's "KB" cell at the transfer's last count.
+    void ShowProgress();
 
     // The update run, steps 1 to 9; errors leave it.
     void UpdateRun();
@@ -115,8 +120,14 @@ private:
     std::string FSoftDataMd5;
     bool FAbortDownload = false;
     int32_t FDownloadIndex = 0;
+    // The transfer's last count, and whether the display shows it yet.
+    int64_t FWorkCount = 0;
+    bool FProgressPending = false;
+    bool FProgressShown = false;
+    std::chrono::steady_clock::time_point FProgressShownAt;
     std::string FSettingsFile;
     bool FShown = false;
+    bool FActivated = false;
 };
 
 // The form variable: the program's window while it exists.

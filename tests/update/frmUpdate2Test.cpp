@@ -20,6 +20,7 @@
 #include "support/tempMachine.h"
 #include "support/updateFiles.h"
 #include "tools/databaseWriter.h"
+#include "update/updaterMessageBox.h"
 
 #include <chrono>
 #include <fcntl.h>
@@ -28,9 +29,13 @@
 #include <functional>
 #include <memory>
 #include <openssl/evp.h>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -76,6 +81,19 @@ private:
     QLabel* FLabel;
 };
 
+// Counts the paint events of a widget.
+class TPaintCount : public QObject {
+public:
+    explicit TPaintCount(QWidget* widget) { widget->installEventFilter(this); }
+    int Count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        Count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
 } // namespace
 
 class TfrmUpdate2Test : public QObject {
@@ -86,6 +104,7 @@ private slots:
     void cleanup();
 
     void rendersTheWindow();
+    void opensCentredOnItsScreen();
     void programFileCarriesItsVersionAndIcon();
     void withoutKVNothingIsAskedOrShown();
     void requestCarriesTheVersions();
@@ -99,12 +118,14 @@ private slots:
     void answerNoLeavesTheDownloads();
     void updateFolderThatCannotBeCreated();
     void failedDownloadShowsTheErrorOnceAndStays();
+    void serverTextInABoxIsShownAsPlainText();
     void serverThatCutsOrStallsATransfer_data();
     void serverThatCutsOrStallsATransfer();
     void downloadAddressesOtherThanHttpAreRefused();
     void progressGoesToTheRowOfTheDownload();
     void progressCellCountsWholeKilobytes_data();
     void progressCellCountsWholeKilobytes();
+    void progressIsDrawnAFewTimesASecond();
     void abortDuringADownload();
     void closeAnsweredNoLetsTheDownloadGoOn();
     void unpackErrorLeavesTheRun();
@@ -317,6 +338,25 @@ void TfrmUpdate2Test::rendersTheWindow() {
     window->Gauge->setValue(0);
     const QString file = QStringLiteral(KORVANE_RENDER_FOLDER "/frmUpdate2.png");
     QVERIFY(window->grab().save(file));
+}
+
+void TfrmUpdate2Test::opensCentredOnItsScreen() {
+    fs::remove(Program("KV.exe"));
+    auto window = MakeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // The whole window, frame included, in the middle of the screen's room for windows; its size and
+    // buttons as they were.
+    const QRect frame = window->frameGeometry();
+    const QRect available = window->screen()->availableGeometry();
+    QVERIFY2(frame.size() != window->size(), "the platform gives the window a frame");
+    QVERIFY2((frame.center() - available.center()).manhattanLength() <= 2,
+             (std::to_string(frame.x()) + "," + std::to_string(frame.y()) + " in " +
+              std::to_string(available.width()) + "x" + std::to_string(available.height()))
+                 .c_str());
+    QCOMPARE(window->size(), QSize(448, 296));
+    QVERIFY(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }
 
 void TfrmUpdate2Test::programFileCarriesItsVersionAndIcon() {
@@ -596,6 +636,33 @@ void TfrmUpdate2Test::failedDownloadShowsTheErrorOnceAndStays() {
     QCOMPARE(ended.count(), 1);
 }
 
+void TfrmUpdate2Test::serverTextInABoxIsShownAsPlainText() {
+    // The error status's reason is the server's text; the updater's own boxes show it as it came.
+    const std::string hostile = "<img src=\"x\">Foo <a href=\"x\">y</a>";
+    FServer->Fail("/files/p.exe", 404, hostile);
+    OfferFiles(FServer->Url("/files/p.exe"), "", "", Md5Text("x"), "", "");
+    platform::SetMessageBoxHandler(ShowUpdaterMessageBox);
+    std::vector<std::pair<Qt::TextFormat, std::string>> shown;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        QVERIFY(label != nullptr);
+        shown.emplace_back(label->textFormat(), label->text().toStdString());
+        box->button(QMessageBox::Ok)->click();
+    });
+    answerer.start(10);
+    auto window = MakeWindow();
+    window->show();
+    window->activateWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), size_t{1}, 20000);
+    QCOMPARE(shown[0].second, "HTTP/1.1 404 " + hostile);
+    QCOMPARE(shown[0].first, Qt::PlainText);
+    QCOMPARE(window->labState->textFormat(), Qt::PlainText);
+}
+
 void TfrmUpdate2Test::serverThatCutsOrStallsATransfer_data() {
     QTest::addColumn<bool>("stall");
     QTest::addColumn<QString>("error");
@@ -695,6 +762,29 @@ void TfrmUpdate2Test::progressCellCountsWholeKilobytes() {
     QVERIFY(RunToEnd(*window));
     QCOMPARE(Cell(*window, 0, 1), cell.toStdString());
     QCOMPARE(window->Gauge->value(), size);
+}
+
+void TfrmUpdate2Test::progressIsDrawnAFewTimesASecond() {
+    // Four megabytes in one piece reach the window in hundreds of blocks (libcurl hands over at most 16 KiB
+    // at a time).
+    const std::string program(4 * 1024 * 1024, 'p');
+    FServer->Answer("/files/p.exe", program);
+    OfferFiles(FServer->Url("/files/p.exe"), "", "", Md5Text("x"), "", "");
+    FAnswer = [](const TBox&) { return platform::IDNO; };
+    auto window = MakeWindow();
+    TPaintCount gaugePaints(window->Gauge);
+    TPaintCount listPaints(window->lstvDownload->viewport());
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QVERIFY(RunToEnd(*window));
+    // At most about twenty drawings a second of each, besides a few for the window's first showing, the row
+    // and each transfer's start and end (the request's two sides and the download); the last count exactly.
+    const qint64 bound = elapsed.elapsed() / 50 + 20;
+    QVERIFY2(gaugePaints.Count <= bound, std::to_string(gaugePaints.Count).c_str());
+    QVERIFY2(listPaints.Count <= bound, std::to_string(listPaints.Count).c_str());
+    QCOMPARE(Cell(*window, 0, 1), std::string("4096 KB"));
+    QCOMPARE(window->Gauge->value(), static_cast<int>(program.size()));
+    QCOMPARE(window->Gauge->maximum(), static_cast<int>(program.size()));
 }
 
 void TfrmUpdate2Test::abortDuringADownload() {
