@@ -115,10 +115,11 @@ private:
 // A batch of registry changes for one job (a removal): while it is open, the changes that this thread makes
 // through any TRegistry are made in memory (every reader of this process sees them at once), and Commit
 // saves each changed registry file once, the file changed last saved last (a removal deletes its
-// Uninstall entry last, so an interrupted commit still shows the program installed). A change that fails inside the batch changes nothing and leaves
-// the batch's other changes standing; the caller commits them or lets the batch go, which drops them all.
-// Other threads' changes wait for the end of the batch (a bounded wait, then they fail). Begin, commit and
-// end on the same thread; batches nest, and the outermost decides. See TWineRegistry for the details.
+// Uninstall entry last, so an interrupted commit still shows the program installed). A change that fails
+// inside the batch changes nothing and leaves the batch's other changes standing; the caller commits them or
+// lets the batch go, which drops them all. Other threads' changes wait for the end of the batch (a bounded
+// wait, then they fail). Begin, commit and end on the same thread; batches nest, and the outermost decides.
+// See TWineRegistry for the details.
 class TRegistryBatch {
 public:
     // Begins the batch; Begun tells whether it could (not while a wineserver runs for the prefix, nor
