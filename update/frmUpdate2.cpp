@@ -218,7 +218,8 @@ void TfrmUpdate::IdHTTPWorkBegin(int64_t workCountMax) {
     Gauge->setValue(0);
     Gauge->setMinimum(0);
     Gauge->setMaximum(ClampToInt(workCountMax));
-    FProgressShown = false;
+    // The transfer's first count is shown at once.
+    FProgressShownAt = {};
     FProgressPending = false;
 }
 
@@ -230,7 +231,7 @@ void TfrmUpdate::IdHTTPWork(int64_t workCount) {
         FWorkCount = workCount;
         FProgressPending = true;
         const auto now = std::chrono::steady_clock::now();
-        if (!FProgressShown || now - FProgressShownAt >= ProgressInterval) {
+        if (now - FProgressShownAt >= ProgressInterval) {
             FProgressShownAt = now;
             ShowProgress();
         }
@@ -240,7 +241,6 @@ void TfrmUpdate::IdHTTPWork(int64_t workCount) {
 }
 
 void TfrmUpdate::ShowProgress() {
-    FProgressShown = true;
     FProgressPending = false;
     Gauge->setValue(ClampToInt(FWorkCount));
     if (QTreeWidgetItem* row = lstvDownload->topLevelItem(FDownloadIndex))

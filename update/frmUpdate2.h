@@ -120,10 +120,10 @@ private:
     std::string FSoftDataMd5;
     bool FAbortDownload = false;
     int32_t FDownloadIndex = 0;
-    // The transfer's last count, and whether the display shows it yet.
+    // The transfer's last count, whether the display shows it yet, and when the display last changed (the
+    // clock's epoch at a transfer's start).
     int64_t FWorkCount = 0;
     bool FProgressPending = false;
-    bool FProgressShown = false;
     std::chrono::steady_clock::time_point FProgressShownAt;
     std::string FSettingsFile;
     bool FShown = false;
